@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QStringList>
+
+// The command line: `brisle COMMAND [options]`. Answers the exit status.
+int runCommandLine(const QStringList& arguments);

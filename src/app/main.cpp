@@ -1,0 +1,12 @@
+#include "Cli.h"
+
+#include <QCoreApplication>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Brisle"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("2.2"));
+    QStringList args = QCoreApplication::arguments();
+    args.removeFirst();
+    return runCommandLine(args);
+}

@@ -1,0 +1,248 @@
+#include "Song.h"
+
+#include "SongContext.h"
+#include "platform/Defaults.h"
+#include "platform/FileSystem.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+
+#include <cstring>
+
+namespace {
+
+constexpr double kDistantPast = -62135596800.0;  // 0001-01-01T00:00:00Z
+const QString kOtherSongs = QStringLiteral("Other songs");
+
+QVariant toVariant(plist::Value v) {
+    switch (v.type()) {
+    case plist::Type::Null: return {};
+    case plist::Type::Bool: return v.boolean();
+    case plist::Type::Integer: return qlonglong(v.integer());
+    case plist::Type::Real: return v.real();
+    case plist::Type::String: return QString::fromUtf8(v.string());
+    case plist::Type::Date:
+        return QDateTime::fromMSecsSinceEpoch(qint64(v.date().secondsSince1970 * 1000), Qt::UTC);
+    case plist::Type::Data: return QByteArray(v.data().data(), qsizetype(v.data().size()));
+    case plist::Type::Array: {
+        QVariantList list;
+        for (std::size_t i = 0; i < v.size(); ++i) list.append(toVariant(v.at(i)));
+        return list;
+    }
+    case plist::Type::Dict: {
+        QVariantMap map;
+        for (std::size_t i = 0; i < v.size(); ++i) map.insert(QString::fromUtf8(v.keyAt(i)), toVariant(v.valueAt(i)));
+        return map;
+    }
+    }
+    return {};
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    c = char(c | 0x20);
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+}  // namespace
+
+// ---- SYContent ----
+
+QVariant SYContent::valueForKey(std::string_view key) const {
+    if (key == "Name") return name();
+    if (key == "Copied Size") return sizeText(copiedSize());
+    return {};
+}
+
+// ---- file URLs ----
+
+// "file://localhost/a%20b" or "file:///a%20b" to "/a b". Other hosts and
+// schemes, and paths longer than the platform's 1023 bytes, give nothing.
+QString decodeFileUrl(std::string_view url, std::string* bytesOut) {
+    constexpr std::string_view scheme = "file://";
+    if (url.size() < scheme.size() || !std::equal(scheme.begin(), scheme.end(), url.begin(), [](char a, char b) { return (a | 0x20) == b || a == b; }))
+        return {};
+    url.remove_prefix(scheme.size());
+    std::size_t slash = url.find('/');
+    if (slash == std::string_view::npos) return {};
+    std::string_view host = url.substr(0, slash);
+    if (!host.empty() && host != "localhost" && host != "LOCALHOST") return {};
+    url.remove_prefix(slash);
+    std::string bytes;
+    bytes.reserve(url.size());
+    for (std::size_t i = 0; i < url.size(); ++i) {
+        char c = url[i];
+        if (c == '%' && i + 2 < url.size() + 0 && hexValue(url[i + 1]) >= 0 && hexValue(url[i + 2]) >= 0) {
+            bytes += char(hexValue(url[i + 1]) * 16 + hexValue(url[i + 2]));
+            i += 2;
+        } else if (c == '?' || c == '#') {
+            break;  // a query or fragment is not part of the path
+        } else {
+            bytes += c;
+        }
+    }
+    if (bytes.size() > 1023 || bytes.find('\0') != std::string::npos) return {};
+    // A folder URL ends in "/"; the path does not.
+    while (bytes.size() > 1 && bytes.back() == '/') bytes.pop_back();
+    QString path = QFile::decodeName(QByteArray::fromStdString(bytes));
+    if (bytesOut) *bytesOut = std::move(bytes);
+    return path;
+}
+
+// ---- Song ----
+
+Song::Song(plist::Value dict, const SongContext& context) : dict_(dict), context_(context) {}
+
+QString Song::string(std::string_view key) const {
+    if (key == "Album") return albumName();
+    plist::Value v = dict_[key];
+    return v.isString() ? QString::fromUtf8(v.string()) : QString();
+}
+
+std::int64_t Song::integer(std::string_view key) const { return dict_[key].asInteger(); }
+
+bool Song::flag(std::string_view key) const { return dict_[key].asBoolean(); }
+
+std::optional<double> Song::date(std::string_view key) const {
+    plist::Value v = dict_[key];
+    if (v.type() != plist::Type::Date) return std::nullopt;
+    return v.date().secondsSince1970;
+}
+
+QString Song::persistentId() const {
+    plist::Value v = dict_["Persistent ID"];
+    return v.isString() ? QString::fromUtf8(v.string()) : QString();
+}
+
+QString Song::albumName() const {
+    plist::Value v = dict_["Album"];
+    if (!v.isString() || v.string().empty()) return kOtherSongs;
+    return QString::fromUtf8(v.string());
+}
+
+QVariant Song::valueForKey(std::string_view key) const {
+    // What the loader wrote comes first, as it replaced the file's values.
+    if (key == "Album") return albumName();
+    if (key == "index") return album_ ? QVariant(index_) : QVariant();
+    if (key == "Album Object") return album_ ? QVariant::fromValue(album_) : QVariant();
+    if (plist::Value v = dict_[key]) return toVariant(v);
+    if (key == "Status") {
+        if (legacyIsCopied()) return QStringLiteral("Copied");
+        if (!needsConversion()) return QStringLiteral("Ready");
+        if (isCached()) return QStringLiteral("Cached");
+        return {};
+    }
+    if (key == "Last Used") return QDateTime::fromMSecsSinceEpoch(qint64(lastUsed() * 1000), Qt::UTC);
+    if (key == "Copied Size") return sizeText(copiedSize());
+    return {};
+}
+
+QString Song::originalPath() const { return decodeFileUrl(dict_["Location"].string()); }
+
+std::string Song::originalPathBytes() const {
+    std::string bytes;
+    if (decodeFileUrl(dict_["Location"].string(), &bytes).isNull()) return {};
+    return bytes;
+}
+
+QString Song::copyFromPath() const { return needsConversion() ? cachePath() : originalPath(); }
+
+bool Song::needsConversion() const {
+    if (!context_.conversionOn()) return false;
+    const Defaults& d = context_.defaults();
+    if (d.integer("convertHighBitRateSongs") != 0 && integer("Bit Rate") > d.integer("convertHighBitRateThreshold")) return true;
+    plist::Value kind = dict_["Kind"];
+    if (kind.string() == "MPEG audio file") return false;
+    if (!d.boolean("playerAacCompatible")) return true;
+    return kind.string() != "AAC audio file";
+}
+
+QString Song::cacheDir() const { return context_.cacheDir(); }
+
+QString Song::cachePath() const {
+    // The bits of the date as a double, not its whole seconds: the names of
+    // files already in users' caches depend on it.
+    double added = date("Date Added").value_or(0.0);
+    std::uint64_t bits;
+    std::memcpy(&bits, &added, sizeof bits);
+    auto time = std::uint32_t(dict_["Total Time"].asInteger());
+    return cacheDir() + QString::asprintf("%llX-%x", static_cast<unsigned long long>(bits), time);
+}
+
+bool Song::isCached() const { return fsys::exists(cachePath()); }
+
+QString Song::copiedExtension() const {
+    if (needsConversion()) return QStringLiteral("mp3");
+    QString suffix = QFileInfo(originalPath()).suffix();
+    return suffix.isEmpty() ? QStringLiteral("mp3") : suffix;
+}
+
+QString Song::legacyPlayerDir() const {
+    const Defaults& d = context_.defaults();
+    QString dir = d.string("pathToPlayer");
+    if (d.boolean("createArtistSubfolders")) {
+        QString artist;
+        if (flag("Podcast")) artist = QStringLiteral("Podcasts");
+        else if (flag("Compilation")) artist = QStringLiteral("Compilations");
+        else artist = string("Artist");
+        if (artist.isEmpty()) artist = QStringLiteral("No Artist");
+        dir += u'/' + context_.folderName(artist);
+    }
+    if (d.boolean("createAlbumSubfolders")) dir += u'/' + context_.folderName(albumName());
+    return dir;
+}
+
+QString Song::fileName(std::int64_t number) const {
+    return QString::asprintf("%02i ", int(number)) + context_.fileNamePart(name()) + u'.' + copiedExtension();
+}
+
+QString Song::legacyFileName() const { return fileName(integer("Track Number")); }
+
+QString Song::legacyAlbumPath() const { return legacyPlayerDir() + u'/' + legacyFileName(); }
+
+QString Song::albumPath() const { return legacyPlayerDir() + u'/' + fileName(index_); }
+
+bool Song::legacyIsCopied() const { return fsys::exists(legacyAlbumPath()); }
+
+quint64 Song::copiedSize() const {
+    if (auto size = fsys::sizeNoFollow(copyFromPath())) return *size;
+    // An estimate for an MP3 at the conversion rate.
+    auto product = std::int64_t(std::int32_t(integer("Total Time"))) * std::int64_t(std::int32_t(context_.defaults().integer("convertToBitrate")));
+    auto estimate = std::int32_t(product * 1024 / 8000);
+    return quint64(std::int64_t(estimate));
+}
+
+double Song::lastUsed() const { return date("Date Added").value_or(kDistantPast); }
+
+// ---- Album ----
+
+QVariant Album::valueForKey(std::string_view key) const {
+    if (key == "Name") return name_;
+    if (key == "Artist") return artist_;
+    if (key == "Copied Size") return sizeText(copiedSize());
+    return {};
+}
+
+quint64 Album::copiedSize() const {
+    quint64 total = 0;
+    for (const Song* s : tracks_) total += s->copiedSize();
+    return total;
+}
+
+bool Album::isCached() const {
+    for (const Song* s : tracks_)
+        if (s->isCached() || !s->needsConversion()) return true;
+    return false;
+}
+
+// ---- SYFile ----
+
+QString SYFile::name() const { return path_.section(u'/', -1); }
+
+quint64 SYFile::copiedSize() const { return fsys::size(path_).value_or(0); }
+
+QVariant SYFile::valueForKey(std::string_view key) const {
+    if (key == "path") return path_;
+    return SYContent::valueForKey(key);
+}

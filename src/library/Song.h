@@ -1,0 +1,130 @@
+#pragma once
+
+// The library model: songs, albums (also standing for playlists) and the
+// plain files found on the player. Songs are thin wrappers over the track
+// dictionaries of the library file and answer values by the library's keys;
+// absent keys answer nothing.
+//
+// Used from the main thread and both worker threads; nothing here changes
+// after loading except through the loader, before the workers start.
+
+#include "platform/plist/Value.h"
+
+#include <QString>
+#include <QVariant>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class Album;
+class SongContext;
+
+class SYContent {
+public:
+    virtual ~SYContent() = default;
+    virtual quint64 copiedSize() const = 0;
+    virtual QString name() const = 0;
+    // Key lookup for the list's columns; nothing for unknown keys.
+    virtual QVariant valueForKey(std::string_view key) const;
+    virtual bool isSong() const { return false; }
+};
+
+class Song final : public SYContent {
+public:
+    Song(plist::Value dict, const SongContext& context);
+
+    plist::Value dict() const { return dict_; }
+    const SongContext& context() const { return context_; }
+
+    // Typed reads of the track dictionary ("Album" is never empty).
+    QString string(std::string_view key) const;
+    std::int64_t integer(std::string_view key) const;  // any number; 0 when absent
+    bool flag(std::string_view key) const;             // booleans and numbers
+    std::optional<double> date(std::string_view key) const;  // seconds since 1970
+
+    qint64 trackId() const { return dict_["Track ID"].integer(); }
+    QString persistentId() const;  // null when the track has none
+    QString name() const override { return string("Name"); }
+    QString albumName() const;
+
+    QVariant valueForKey(std::string_view key) const override;
+    bool isSong() const override { return true; }
+
+    // Where the song comes from.
+    QString originalPath() const;              // null when Location is no usable file URL
+    std::string originalPathBytes() const;     // the same, as file-system bytes
+    QString copyFromPath() const;
+    bool needsConversion() const;
+
+    // The conversion cache.
+    QString cacheDir() const;
+    QString cachePath() const;
+    bool isCached() const;
+
+    // Names on the player.
+    QString copiedExtension() const;
+    QString legacyPlayerDir() const;
+    QString legacyFileName() const;
+    QString legacyAlbumPath() const;
+    QString albumPath() const;
+    bool legacyIsCopied() const;
+
+    quint64 copiedSize() const override;
+    double lastUsed() const;  // "Date Added", or the distant past
+
+    // Written once by the loader.
+    Album* albumObject() const { return album_; }
+    int index() const { return index_; }
+    void setAlbum(Album* album, int index) {
+        album_ = album;
+        index_ = index;
+    }
+
+private:
+    QString fileName(std::int64_t number) const;
+
+    plist::Value dict_;
+    const SongContext& context_;
+    Album* album_ = nullptr;  // not owned
+    int index_ = 0;
+};
+
+// A group of songs: an album of the library or a playlist.
+class Album {
+public:
+    Album(QString name, QString artist) : name_(std::move(name)), artist_(std::move(artist)) {}
+
+    const QString& name() const { return name_; }
+    const QString& artist() const { return artist_; }
+    const std::vector<Song*>& tracks() const { return tracks_; }
+    void append(Song* song) { tracks_.push_back(song); }
+
+    QVariant valueForKey(std::string_view key) const;
+    quint64 copiedSize() const;
+    bool isCached() const;
+
+private:
+    QString name_;
+    QString artist_;
+    std::vector<Song*> tracks_;  // owned by the library
+};
+
+// A file on the player that holds no song of the library.
+class SYFile final : public SYContent {
+public:
+    explicit SYFile(QString path) : path_(std::move(path)) {}
+
+    const QString& path() const { return path_; }
+    QString name() const override;
+    quint64 copiedSize() const override;
+    QVariant valueForKey(std::string_view key) const override;
+
+private:
+    QString path_;
+};
+
+QString decodeFileUrl(std::string_view url, std::string* bytes = nullptr);
+
+Q_DECLARE_METATYPE(Album*)

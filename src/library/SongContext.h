@@ -1,0 +1,42 @@
+#pragma once
+
+// What songs need to know about the program around them: the settings, whether
+// songs can be converted here, where the cache is, and the naming rules of the
+// player's file system. One instance serves every song; it outlives them.
+
+#include <QString>
+
+#include <atomic>
+
+class Defaults;
+
+class SongContext {
+public:
+    SongContext(const Defaults& defaults, bool conversionOn, QString cacheDir)
+        : defaults_(defaults), conversionOn_(conversionOn), cacheDir_(std::move(cacheDir)) {}
+
+    const Defaults& defaults() const { return defaults_; }
+    // Decided once at start: an MP3 encoder is available.
+    bool conversionOn() const { return conversionOn_; }
+    // The cache folder, with a trailing "/".
+    const QString& cacheDir() const { return cacheDir_; }
+
+    // FAT and exFAT players refuse some characters that other systems take.
+    void setFatNames(bool on) { fatNames_.store(on, std::memory_order_relaxed); }
+    bool fatNames() const { return fatNames_.load(std::memory_order_relaxed); }
+
+    // One name that becomes a whole folder name on the player.
+    QString folderName(const QString& name) const;
+    // A name that becomes part of a file name on the player.
+    QString fileNamePart(const QString& name) const;
+
+private:
+    const Defaults& defaults_;
+    const bool conversionOn_;
+    const QString cacheDir_;
+    std::atomic<bool> fatNames_{false};
+};
+
+// "%.1f MB" of a byte count, computed the way the list has always shown it
+// (through single precision, so 3.75 MB shows as 3.7).
+QString sizeText(quint64 bytes);

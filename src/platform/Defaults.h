@@ -1,0 +1,61 @@
+#pragma once
+
+// The user defaults store: a registered-defaults layer under the values the
+// user stored, kept in one property-list file. Every change writes the whole
+// file atomically before it returns, so nothing needs saving at quit and a
+// crash leaves the old or the new file, never a broken one.
+//
+// Safe to read from any thread (the workers read conversion settings).
+
+#include "plist/Value.h"
+
+#include <QString>
+
+#include <expected>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <shared_mutex>
+#include <string_view>
+
+class Defaults {
+public:
+    explicit Defaults(QString filePath);
+
+    // Reads the file. A missing file is an empty store. A file that cannot
+    // be read as a property list is moved aside (to a name that is never
+    // overwritten) so that the first write does not destroy it; the error
+    // names the backup.
+    std::expected<void, QString> load();
+
+    // The thirteen fallbacks of the program.
+    static plist::Object::Dict standardDefaults();
+    void registerDefaults(const plist::Object::Dict& values);
+
+    // Whether the user stored a value (registered fallbacks do not count).
+    bool contains(std::string_view key) const;
+    // The stored value, else the registered one, else nothing.
+    std::optional<plist::Object> object(std::string_view key) const;
+    bool boolean(std::string_view key) const;
+    qint64 integer(std::string_view key) const;
+    QString string(std::string_view key) const;  // strings only, else ""
+
+    std::expected<void, QString> set(std::string_view key, plist::Object value);
+    // Several changes, one write.
+    std::expected<void, QString> set(const plist::Object::Dict& values);
+    std::expected<void, QString> remove(std::string_view key);
+
+    // Everything the user stored, for showing.
+    plist::Object::Dict stored() const;
+    const QString& filePath() const { return path_; }
+
+private:
+    std::expected<void, QString> change(const std::function<bool()>& edit);
+    const plist::Object* lookupLocked(std::string_view key) const;
+
+    QString path_;
+    mutable std::shared_mutex mutex_;  // guards the two layers
+    std::mutex writeMutex_;            // orders the file writes
+    plist::Object stored_ = plist::Object::dict();
+    plist::Object registered_ = plist::Object::dict();
+};

@@ -1,0 +1,35 @@
+#pragma once
+
+// Small file operations on QString paths, done with POSIX calls so that
+// errors are known and names pass through unchanged (UTF-8 bytes).
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+
+namespace fsys {
+
+QByteArray encode(const QString& path);
+
+bool exists(const QString& path);            // follows symbolic links
+bool existsNoFollow(const QString& path);    // the link itself counts
+bool isDirectory(const QString& path);       // follows symbolic links
+std::optional<std::uint64_t> size(const QString& path);         // follows links
+std::optional<std::uint64_t> sizeNoFollow(const QString& path);
+// Modification time in seconds since 1970, with fractions.
+std::optional<double> modificationTime(const QString& path);
+
+// Writes a whole file so that a crash leaves either the old or the new one:
+// a temporary file beside it, flushed to disk, then renamed over it.
+std::expected<void, QString> writeFileAtomically(const QString& path, const QByteArray& bytes);
+
+// path + suffix, or path + suffix + " 2", " 3"... when that is taken.
+QString unusedName(const QString& path, const QString& suffix);
+
+// Creates the folder and any missing parents.
+bool makePath(const QString& path);
+
+}  // namespace fsys

@@ -1,0 +1,32 @@
+#pragma once
+
+// The one way the core talks to people. The window, the command line and the
+// tests each implement it; the core never sees a widget.
+
+#include <QString>
+#include <QStringList>
+
+class SYWanted;
+
+struct Alert {
+    QString title;
+    QString message;
+    QStringList buttons;  // the first is the default
+};
+
+class UserInterface {
+public:
+    virtual ~UserInterface() = default;
+
+    // Shows a modal alert; answers the index of the chosen button.
+    virtual int alert(const Alert& alert) = 0;
+
+    // The wanted tree changed: re-sort and redraw the list.
+    virtual void reloadData() {}
+    // One row (and its children) should be redrawn.
+    virtual void reloadItem(const SYWanted* /*item*/) {}
+    // The status fields of the controller changed.
+    virtual void statusChanged() {}
+    // The conversion percentage changed.
+    virtual void progressChanged() {}
+};

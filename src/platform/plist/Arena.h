@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace plist {
+
+// A bump allocator that frees everything at once. Large chunks are mapped
+// with transparent huge pages where the kernel offers them: on small virtual
+// machines the first touch of fresh memory costs more than parsing it.
+class Arena {
+public:
+    Arena() = default;
+    Arena(const Arena&) = delete;
+    Arena& operator=(const Arena&) = delete;
+    ~Arena();
+
+    void* allocate(std::size_t bytes, std::size_t align = alignof(std::max_align_t));
+    template <typename T>
+    T* allocateArray(std::size_t n) {
+        return static_cast<T*>(allocate(n * sizeof(T), alignof(T)));
+    }
+    // Copies text with its length stored before it and a NUL after it.
+    const char* storeString(std::string_view text);
+
+    std::size_t bytesUsed() const { return used_; }
+
+private:
+    struct Chunk {
+        char* base;
+        std::size_t size;
+        bool mapped;
+    };
+    void grow(std::size_t atLeast);
+
+    std::vector<Chunk> chunks_;
+    char* cur_ = nullptr;
+    char* end_ = nullptr;
+    std::size_t nextChunk_ = 64 * 1024;
+    std::size_t used_ = 0;
+};
+
+}  // namespace plist
