@@ -1,0 +1,214 @@
+#include "library/Library.h"
+#include "library/LibraryLoader.h"
+#include "library/SongContext.h"
+#include "platform/Defaults.h"
+#include "platform/FileSystem.h"
+#include "support/LibraryBuilder.h"
+#include "support/ScriptedUi.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using plist::Date;
+using plist::Object;
+
+namespace {
+
+class LibraryLoading : public ::testing::Test {
+protected:
+    void SetUp() override {
+        defaults.registerDefaults(Defaults::standardDefaults());
+        context = std::make_unique<SongContext>(defaults, true, dir.path() + QStringLiteral("/cache/"));
+        library = std::make_unique<Library>(*context);
+    }
+
+    LibraryLoader::Outcome load(const QString& path) {
+        LibraryLoader loader(ui);
+        auto outcome = loader.load(*library, path);
+        if (outcome == LibraryLoader::Outcome::Loaded) {
+            library->groupAlbums();
+            library->readPlaylistsFrom(loader.document().get());
+        }
+        return outcome;
+    }
+
+    std::vector<QString> loadedNames() const {
+        std::vector<QString> names;
+        for (const auto& s : library->songs()) names.push_back(s->name());
+        return names;
+    }
+
+    QTemporaryDir dir;
+    Defaults defaults{dir.path() + QStringLiteral("/settings.plist")};
+    std::unique_ptr<SongContext> context;
+    std::unique_ptr<Library> library;
+    LibraryBuilder builder{dir.path()};
+    ScriptedUi ui;
+};
+
+TEST_F(LibraryLoading, FilterCountsCandidatesAndUsableTracks) {
+    builder.addTrack({{"Protected", true}});
+    builder.addTrack({{"Has Video", 1}});
+    builder.addTrack({{"Track Type", "URL"}});
+    builder.addTrack({{"Persistent ID", Object()}});
+    builder.addTrack({}, /*createFile=*/false);  // usable, but its file is missing
+    int kept = builder.addTrack();
+    ASSERT_EQ(load(builder.write()), LibraryLoader::Outcome::Loaded);
+    EXPECT_EQ(library->counts().candidates, 4);
+    EXPECT_EQ(library->counts().usable, 2);
+    ASSERT_EQ(library->songs().size(), 1u);
+    EXPECT_EQ(library->songs()[0]->trackId(), kept);
+    EXPECT_EQ(library->songWithTrackId(kept), library->songs()[0].get());
+    EXPECT_EQ(library->songWithPersistentId(builder.persistentIdOf(kept)), library->songs()[0].get());
+    EXPECT_TRUE(ui.shown.isEmpty());
+}
+
+TEST_F(LibraryLoading, OnlyProtectedOrVideoTracksMeanNoCandidatesAndNoDialogue) {
+    builder.addTrack({{"Protected", true}});
+    builder.addTrack({{"Has Video", true}});
+    ASSERT_EQ(load(builder.write()), LibraryLoader::Outcome::Loaded);
+    EXPECT_EQ(library->counts().candidates, 0);
+    EXPECT_TRUE(library->songs().empty());
+    EXPECT_TRUE(ui.shown.isEmpty());
+}
+
+TEST_F(LibraryLoading, MissingAudioFilesDoNotTriggerTheRebuild) {
+    builder.addTrack({}, false);
+    builder.addTrack({}, false);
+    ASSERT_EQ(load(builder.write()), LibraryLoader::Outcome::Loaded);
+    EXPECT_EQ(library->counts().usable, 2);
+    EXPECT_TRUE(library->songs().empty());
+    EXPECT_TRUE(ui.shown.isEmpty());
+}
+
+TEST_F(LibraryLoading, UnusableLibraryIsMovedAsideAndReadAgainWhenRewritten) {
+    builder.addTrack({{"Track Type", "URL"}});
+    QString path = builder.write();
+    // The earlier backup must survive.
+    QFile old(path + QStringLiteral(" (Brisle backup)"));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("earlier backup");
+    old.close();
+
+    LibraryBuilder good(dir.path());
+    int id = good.addTrack();
+    ui.expect(QStringLiteral("iTunes Library XML not compatible"), 0);
+    ui.expect(QStringLiteral("Close and reopen iTunes"), 0);  // the file is not there yet
+    ui.expect(QStringLiteral("Close and reopen iTunes"), 0, [&] { good.write(); });
+
+    ASSERT_EQ(load(path), LibraryLoader::Outcome::Loaded);
+    EXPECT_TRUE(ui.unexpected.isEmpty()) << ui.unexpected.join(u',').toStdString();
+    ASSERT_EQ(library->songs().size(), 1u);
+    EXPECT_EQ(library->songs()[0]->trackId(), id);
+    QFile earlier(path + QStringLiteral(" (Brisle backup)"));
+    ASSERT_TRUE(earlier.open(QIODevice::ReadOnly));
+    EXPECT_EQ(earlier.readAll(), QByteArray("earlier backup"));
+    EXPECT_TRUE(fsys::exists(path + QStringLiteral(" (Brisle backup) 2")));
+}
+
+TEST_F(LibraryLoading, QuitInTheRebuildDialoguesEndsTheStart) {
+    builder.addTrack({{"Persistent ID", Object()}});
+    QString path = builder.write();
+    ui.expect(QStringLiteral("iTunes Library XML not compatible"), 1);
+    EXPECT_EQ(load(path), LibraryLoader::Outcome::Quit);
+    EXPECT_TRUE(fsys::exists(path)) << "quitting must leave the file where it was";
+
+    ui.expect(QStringLiteral("iTunes Library XML not compatible"), 0);
+    ui.expect(QStringLiteral("Close and reopen iTunes"), 1);
+    EXPECT_EQ(load(path), LibraryLoader::Outcome::Quit);
+    EXPECT_TRUE(ui.unexpected.isEmpty());
+}
+
+TEST_F(LibraryLoading, MissingFileShowsNotFoundAndQuits) {
+    EXPECT_EQ(load(dir.path() + QStringLiteral("/nothing.xml")), LibraryLoader::Outcome::Quit);
+    ASSERT_EQ(ui.shownAlerts.size(), 1u);
+    EXPECT_EQ(ui.shownAlerts[0].title, QStringLiteral("iTunes Library not found"));
+    EXPECT_EQ(ui.shownAlerts[0].message, QStringLiteral("Brisle could not find your iTunes Library XML file."));
+    EXPECT_EQ(ui.shownAlerts[0].buttons, QStringList{QStringLiteral("OK")});
+    EXPECT_EQ(load(QString()), LibraryLoader::Outcome::Quit);
+}
+
+TEST_F(LibraryLoading, FileThatIsNotAPropertyListIsALibraryWithoutTracks) {
+    QString path = dir.path() + QStringLiteral("/garbage.xml");
+    ASSERT_TRUE(fsys::writeFileAtomically(path, "<html><body>not a library"));
+    EXPECT_EQ(load(path), LibraryLoader::Outcome::Loaded);
+    EXPECT_TRUE(library->songs().empty());
+    EXPECT_TRUE(library->playlistIds().empty());
+    EXPECT_TRUE(ui.shown.isEmpty());
+}
+
+TEST_F(LibraryLoading, SortsByReleaseDateDiscTrackAndName) {
+    builder.addTrack({{"Name", "old"}, {"Release Date", Date{1000}}});
+    builder.addTrack({{"Name", "undated"}});
+    builder.addTrack({{"Name", "b"}, {"Release Date", Date{5000}}, {"Disc Number", 2}, {"Track Number", 1}});
+    builder.addTrack({{"Name", "c"}, {"Release Date", Date{5000}}, {"Disc Number", 1}, {"Track Number", 2}});
+    builder.addTrack({{"Name", "B second"}, {"Release Date", Date{5000}}, {"Disc Number", 1}, {"Track Number", 1}});
+    builder.addTrack({{"Name", "a first"}, {"Release Date", Date{5000}}, {"Disc Number", 1}, {"Track Number", 1}});
+    ASSERT_EQ(load(builder.write()), LibraryLoader::Outcome::Loaded);
+    std::vector<QString> expected = {QStringLiteral("a first"), QStringLiteral("B second"), QStringLiteral("c"),
+                                     QStringLiteral("b"), QStringLiteral("old"), QStringLiteral("undated")};
+    EXPECT_EQ(loadedNames(), expected);
+}
+
+TEST_F(LibraryLoading, AlbumsAreGroupedByNameAcrossArtists) {
+    int a1 = builder.addTrack({{"Album", "Hits"}, {"Artist", "Old Band"}, {"Release Date", Date{1000}}});
+    int b1 = builder.addTrack({{"Album", "Hits"}, {"Artist", "New Band"}, {"Release Date", Date{9000}}, {"Track Number", 2}});
+    int b2 = builder.addTrack({{"Album", "Hits"}, {"Artist", "New Band"}, {"Release Date", Date{9000}}, {"Track Number", 1}});
+    int loose = builder.addTrack({{"Album", Object()}, {"Artist", "Someone"}});
+    int empty = builder.addTrack({{"Album", ""}});
+    int comp = builder.addTrack({{"Album", "Sampler"}, {"Compilation", true}, {"Artist", "X"}});
+    ASSERT_EQ(load(builder.write()), LibraryLoader::Outcome::Loaded);
+
+    Album* hits = library->albumNamed(QStringLiteral("Hits"));
+    ASSERT_TRUE(hits);
+    ASSERT_EQ(hits->tracks().size(), 3u);
+    EXPECT_EQ(hits->artist(), QStringLiteral("New Band"));  // the first song in load order
+    EXPECT_EQ(hits->tracks()[0]->trackId(), b2);
+    EXPECT_EQ(hits->tracks()[1]->trackId(), b1);
+    EXPECT_EQ(hits->tracks()[2]->trackId(), a1);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(hits->tracks()[std::size_t(i)]->index(), i + 1);
+        EXPECT_EQ(hits->tracks()[std::size_t(i)]->albumObject(), hits);
+    }
+
+    Album* other = library->albumNamed(QStringLiteral("Other songs"));
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->artist(), QString());
+    ASSERT_EQ(other->tracks().size(), 2u);
+    EXPECT_EQ(library->songWithTrackId(loose)->albumName(), QStringLiteral("Other songs"));
+    EXPECT_EQ(library->songWithTrackId(empty)->valueForKey("Album").toString(), QStringLiteral("Other songs"));
+    EXPECT_EQ(library->songWithTrackId(comp)->albumObject()->artist(), QString());
+}
+
+TEST_F(LibraryLoading, PlaylistsKeepLoadedSongsAndLaterDuplicatesReplaceEarlier) {
+    int a = builder.addTrack();
+    int locked = builder.addTrack({{"Protected", true}});
+    int b = builder.addTrack();
+    builder.addPlaylist(QStringLiteral("Mix"), QStringLiteral("P1"), {a, locked, 9999, b, a});
+    builder.addPlaylist(QStringLiteral("Empty"), QStringLiteral("P2"), {});
+    builder.addPlaylist(QStringLiteral("Mix again"), QStringLiteral("P1"), {b});
+    ASSERT_EQ(load(builder.write()), LibraryLoader::Outcome::Loaded);
+
+    ASSERT_EQ(library->playlistIds().size(), 2u);
+    Album* mix = library->playlistWithID(QStringLiteral("P1"));
+    ASSERT_TRUE(mix);
+    EXPECT_EQ(mix->name(), QStringLiteral("Mix again"));
+    ASSERT_EQ(mix->tracks().size(), 1u);
+    EXPECT_EQ(mix->tracks()[0]->trackId(), b);
+    EXPECT_EQ(mix->artist(), QString());
+    EXPECT_TRUE(library->playlistWithID(QStringLiteral("P2"))->tracks().empty());
+    EXPECT_EQ(library->playlistWithID(QStringLiteral("nope")), nullptr);
+
+    // Re-reading a playlist file keeps only the songs loaded at start.
+    LibraryBuilder later(dir.path());
+    later.addPlaylist(QStringLiteral("Mix"), QStringLiteral("P1"), {a, locked, b, a});
+    auto doc = readLibraryFile(later.write(QStringLiteral("later.xml")));
+    library->readPlaylistsFrom(doc.get());
+    ASSERT_EQ(library->playlistWithID(QStringLiteral("P1"))->tracks().size(), 3u);
+    library->readPlaylistsFrom(nullptr);
+    EXPECT_TRUE(library->playlistIds().empty());
+}
+
+}  // namespace

@@ -1,0 +1,153 @@
+#include "library/Library.h"
+#include "library/LibraryLoader.h"
+#include "library/SongContext.h"
+#include "platform/Defaults.h"
+#include "platform/FileSystem.h"
+#include "platform/plist/Plist.h"
+#include "support/LibraryBuilder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using plist::Object;
+
+namespace {
+
+// One song over a hand-made track dictionary.
+class SongRules : public ::testing::Test {
+protected:
+    void SetUp() override {
+        defaults.registerDefaults(Defaults::standardDefaults());
+        ASSERT_TRUE(defaults.set("pathToPlayer", "/Volumes/PLAYER/Music"));
+    }
+
+    Song& song(const Object::Dict& values, bool conversionOn = true) {
+        Object dict(Object::Dict{{"Track ID", 7}, {"Name", "Intro"}, {"Artist", "A"}, {"Album", "X"}, {"Kind", "MPEG audio file"}});
+        for (const auto& [k, v] : values) {
+            if (v.isNull()) dict.remove(k);
+            else dict.set(k, v);
+        }
+        auto doc = plist::parseXml(plist::writeXml(dict));
+        docs.push_back(std::make_unique<plist::Document>(std::move(*doc)));
+        contexts.push_back(std::make_unique<SongContext>(defaults, conversionOn, dir.path() + QStringLiteral("/cache/")));
+        songs.push_back(std::make_unique<Song>(docs.back()->root(), *contexts.back()));
+        return *songs.back();
+    }
+
+    QTemporaryDir dir;
+    Defaults defaults{dir.path() + QStringLiteral("/settings.plist")};
+    std::vector<std::unique_ptr<plist::Document>> docs;
+    std::vector<std::unique_ptr<SongContext>> contexts;
+    std::vector<std::unique_ptr<Song>> songs;
+};
+
+TEST_F(SongRules, KeyLookupPrefersTheDictionaryAndDerivesTheRest) {
+    EXPECT_EQ(song({{"Album", Object()}}).valueForKey("Album").toString(), QStringLiteral("Other songs"));
+    EXPECT_EQ(song({{"Album", ""}}).string("Album"), QStringLiteral("Other songs"));
+    EXPECT_EQ(song({{"Status", "Mine"}}).valueForKey("Status").toString(), QStringLiteral("Mine"));
+    EXPECT_EQ(song({}).valueForKey("Status").toString(), QStringLiteral("Ready"));
+    EXPECT_FALSE(song({{"Kind", "WAV audio file"}}).valueForKey("Status").isValid());
+    EXPECT_FALSE(song({}).valueForKey("No Such Key").isValid());
+    EXPECT_EQ(song({{"Bit Rate", 128}}).valueForKey("Bit Rate").toLongLong(), 128);
+}
+
+TEST_F(SongRules, ConversionRules) {
+    EXPECT_FALSE(song({}).needsConversion());
+    EXPECT_TRUE(song({{"Kind", "WAV audio file"}}).needsConversion());
+    EXPECT_TRUE(song({{"Kind", Object()}}).needsConversion());
+    EXPECT_TRUE(song({{"Kind", "AAC audio file"}}).needsConversion());
+    ASSERT_TRUE(defaults.set("playerAacCompatible", true));
+    EXPECT_FALSE(song({{"Kind", "AAC audio file"}}).needsConversion());
+    EXPECT_TRUE(song({{"Kind", "Apple Lossless audio file"}}).needsConversion());
+
+    // The threshold itself does not count.
+    ASSERT_TRUE(defaults.set("convertHighBitRateSongs", true));
+    EXPECT_FALSE(song({{"Bit Rate", 160}}).needsConversion());
+    EXPECT_TRUE(song({{"Bit Rate", 161}}).needsConversion());
+    EXPECT_FALSE(song({}).needsConversion()) << "no bit rate reads as 0";
+
+    // Without an encoder nothing is converted, whatever the kind.
+    Song& wav = song({{"Kind", "WAV audio file"}, {"Bit Rate", 1411}, {"Location", LibraryBuilder::fileUrl(QStringLiteral("/music/a.wav"))}}, false);
+    EXPECT_FALSE(wav.needsConversion());
+    EXPECT_EQ(wav.copiedExtension(), QStringLiteral("wav"));
+    EXPECT_EQ(wav.copyFromPath(), QStringLiteral("/music/a.wav"));
+}
+
+TEST_F(SongRules, CachePathUsesTheDateBitsAndTheDuration) {
+    Song& s = song({{"Date Added", plist::Date{1167609600}}, {"Total Time", 240000}, {"Kind", "WAV audio file"}});
+    EXPECT_EQ(s.cachePath(), dir.path() + QStringLiteral("/cache/41D16613C0000000-3a980"));
+    EXPECT_EQ(s.copyFromPath(), s.cachePath());
+    EXPECT_EQ(s.copiedExtension(), QStringLiteral("mp3"));
+    EXPECT_FALSE(s.isCached());
+    QDir().mkpath(dir.path() + QStringLiteral("/cache"));
+    QFile f(s.cachePath());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("12345");
+    f.close();
+    EXPECT_TRUE(s.isCached());
+    EXPECT_EQ(s.copiedSize(), 5u);
+    EXPECT_EQ(s.valueForKey("Status").toString(), QStringLiteral("Cached"));
+    EXPECT_EQ(song({{"Total Time", 1}}).cachePath(), dir.path() + QStringLiteral("/cache/0-1")) << "no Date Added";
+}
+
+TEST_F(SongRules, CopiedSizeEstimateAndItsText) {
+    Song& missing = song({{"Total Time", 240000}, {"Location", LibraryBuilder::fileUrl(dir.path() + QStringLiteral("/gone.mp3"))}});
+    EXPECT_EQ(missing.copiedSize(), 3932160u);
+    EXPECT_EQ(missing.valueForKey("Copied Size").toString(), QStringLiteral("3.7 MB"));
+    EXPECT_EQ(sizeText(1572864), QStringLiteral("1.5 MB"));
+    EXPECT_EQ(sizeText(0), QStringLiteral("0.0 MB"));
+}
+
+TEST_F(SongRules, NamesOnThePlayer) {
+    Song& s = song({{"Name", "a?b:c/d"}, {"Track Number", 3}});
+    s.setAlbum(nullptr, 12);
+    EXPECT_EQ(s.albumPath(), QStringLiteral("/Volumes/PLAYER/Music/X/12 a_b_c_d.mp3"));
+    EXPECT_EQ(s.legacyFileName(), QStringLiteral("03 a_b_c_d.mp3"));
+    s.setAlbum(nullptr, 123);
+    EXPECT_EQ(s.albumPath(), QStringLiteral("/Volumes/PLAYER/Music/X/123 a_b_c_d.mp3"));
+    EXPECT_EQ(song({{"Track Number", Object()}}).legacyFileName(), QStringLiteral("00 Intro.mp3"));
+
+    ASSERT_TRUE(defaults.set("createArtistSubfolders", true));
+    EXPECT_EQ(song({{"Podcast", true}, {"Compilation", true}}).legacyPlayerDir(), QStringLiteral("/Volumes/PLAYER/Music/Podcasts/X"));
+    EXPECT_EQ(song({{"Compilation", true}}).legacyPlayerDir(), QStringLiteral("/Volumes/PLAYER/Music/Compilations/X"));
+    EXPECT_EQ(song({{"Artist", ""}}).legacyPlayerDir(), QStringLiteral("/Volumes/PLAYER/Music/No Artist/X"));
+    EXPECT_EQ(song({{"Artist", "AC/DC"}, {"Album", ".."}}).legacyPlayerDir(), QStringLiteral("/Volumes/PLAYER/Music/AC_DC/__"));
+    ASSERT_TRUE(defaults.set("createAlbumSubfolders", false));
+    EXPECT_EQ(song({}).legacyPlayerDir(), QStringLiteral("/Volumes/PLAYER/Music/A"));
+}
+
+TEST_F(SongRules, FatPlayersGetNamesTheyAccept) {
+    Song& s = song({{"Name", "Say \"Hello\" <Live>"}, {"Album", "a*b|c\\d"}});
+    s.setAlbum(nullptr, 1);
+    EXPECT_EQ(s.albumPath(), QStringLiteral("/Volumes/PLAYER/Music/a*b|c\\d/01 Say \"Hello\" <Live>.mp3"));
+    contexts.back()->setFatNames(true);
+    EXPECT_EQ(s.albumPath(), QStringLiteral("/Volumes/PLAYER/Music/a_b_c_d/01 Say _Hello_ _Live_.mp3"));
+}
+
+TEST_F(SongRules, LocationsAreReadAsFileUrls) {
+    EXPECT_EQ(decodeFileUrl("file://localhost/Users/me/M%C3%BAsica/a%20b.mp3"), QStringLiteral("/Users/me/Música/a b.mp3"));
+    EXPECT_EQ(decodeFileUrl("file:///tmp/x%3F.mp3"), QStringLiteral("/tmp/x?.mp3"));
+    EXPECT_TRUE(decodeFileUrl("http://example.com/stream.mp3").isNull());
+    EXPECT_TRUE(decodeFileUrl("file://server/share/a.mp3").isNull());
+    EXPECT_TRUE(decodeFileUrl("").isNull());
+    EXPECT_TRUE(decodeFileUrl("file://localhost/a%00b").isNull());
+    std::string longPath = "file://localhost/" + std::string(1030, 'a');
+    EXPECT_TRUE(decodeFileUrl(longPath).isNull());
+}
+
+TEST_F(SongRules, AlbumSizeAndCacheState) {
+    Song& mp3 = song({{"Total Time", 1000}, {"Location", LibraryBuilder::fileUrl(QStringLiteral("/gone/a.mp3"))}});
+    Song& wav = song({{"Kind", "WAV audio file"}, {"Total Time", 2000}});
+    Album album(QStringLiteral("X"), QStringLiteral("A"));
+    EXPECT_FALSE(album.isCached());
+    album.append(&wav);
+    EXPECT_FALSE(album.isCached());
+    album.append(&mp3);
+    EXPECT_TRUE(album.isCached()) << "a track that needs no conversion counts";
+    EXPECT_EQ(album.copiedSize(), mp3.copiedSize() + wav.copiedSize());
+}
+
+}  // namespace
