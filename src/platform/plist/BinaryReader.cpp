@@ -149,8 +149,7 @@ BinaryReader::Count BinaryReader::readCount(std::size_t marker, std::uint64_t& c
     if (width > table_ - start - 1) return Count::Broken;
     count = readBigEndian(data_ + start + 1, width);
     start += 1 + width;
-    if (count > 0xFFFFFFFFu) return Count::Unreadable;  // negative, or beyond what a Node holds
-    return Count::Ok;
+    return Count::Ok;  // the caller checks it against the bytes left
 }
 
 bool BinaryReader::spend() {
@@ -282,7 +281,7 @@ std::optional<Node> BinaryReader::readText(std::uint64_t ref, std::size_t pos) {
 }
 
 std::optional<Node> BinaryReader::readArray(std::uint64_t, std::size_t start, std::uint64_t count, int depth) {
-    if (count > (table_ - start) / refSize_) return fail("array runs past the objects");
+    if (count > (table_ - start) / refSize_ || count > 0xFFFFFFFFu) return fail("array runs past the objects");
     std::size_t first = items_.size();
     for (std::size_t i = 0; i < count; ++i) {
         if (!spend()) return std::nullopt;
@@ -302,7 +301,7 @@ std::optional<Node> BinaryReader::readArray(std::uint64_t, std::size_t start, st
 }
 
 std::optional<Node> BinaryReader::readDict(std::uint64_t, std::size_t start, std::uint64_t count, int depth) {
-    if (count > (table_ - start) / refSize_ / 2) return fail("dictionary runs past the objects");
+    if (count > (table_ - start) / refSize_ / 2 || count > 0xFFFFFFFFu) return fail("dictionary runs past the objects");
     std::size_t first = entries_.size();
     std::unordered_map<std::string_view, std::size_t> index;  // key -> entry, for large dicts
     const unsigned char* keys = data_ + start;

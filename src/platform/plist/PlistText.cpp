@@ -1,5 +1,6 @@
 #include "PlistText.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -208,6 +209,9 @@ std::optional<std::string_view> decodeBase64(std::string_view text, std::string&
 std::string formatDate(Date d) {
     double t = std::floor(d.secondsSince1970);
     if (!std::isfinite(t)) t = 0;
+    // Years 0000 to 9999: the only ones parseDate reads back, and it keeps
+    // the conversion to an integer defined (binary files can hold any double).
+    t = std::clamp(t, -62167219200.0, 253402300799.0);
     auto secs = std::int64_t(t);
     std::int64_t days = secs >= 0 ? secs / 86400 : (secs - 86399) / 86400;
     std::int64_t rem = secs - days * 86400;

@@ -2,18 +2,11 @@
 
 #include "Arena.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
 namespace plist {
-
-std::uint32_t keyLength(const char* key) {
-    std::uint32_t len;
-    std::memcpy(&len, key - sizeof len, sizeof len);
-    return len;
-}
 
 namespace {
 
@@ -222,9 +215,11 @@ Object toObject(Value v) {
         return Object(std::move(a));
     }
     case Type::Dict: {
-        Object o = Object::dict();
-        for (std::size_t i = 0; i < v.size(); ++i) o.set(v.keyAt(i), toObject(v.valueAt(i)));
-        return o;
+        // Readers leave no repeated keys, so entries can be appended as they come.
+        Object::Dict d;
+        d.reserve(v.size());
+        for (std::size_t i = 0; i < v.size(); ++i) d.emplace_back(std::string(v.keyAt(i)), toObject(v.valueAt(i)));
+        return Object(std::move(d));
     }
     }
     return {};

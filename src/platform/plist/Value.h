@@ -95,7 +95,11 @@ struct Entry {
     Node value;
 };
 
-std::uint32_t keyLength(const char* key);
+inline std::uint32_t keyLength(const char* key) {
+    std::uint32_t len;
+    __builtin_memcpy(&len, key - sizeof len, sizeof len);
+    return len;
+}
 
 // An owned, parsed property list.
 class Document {

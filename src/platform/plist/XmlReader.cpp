@@ -11,6 +11,7 @@
 #include "Plist.h"
 #include "PlistText.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -24,7 +25,12 @@ namespace plist {
 
 namespace {
 
-constexpr std::size_t kChunk = 1 << 20;
+// The fuzz build shrinks the chunk so that its small inputs cross chunk
+// boundaries and make the buffer grow.
+#ifndef BRISLE_PLIST_XML_CHUNK
+#define BRISLE_PLIST_XML_CHUNK (1 << 20)
+#endif
+constexpr std::size_t kChunk = BRISLE_PLIST_XML_CHUNK;
 
 // Where the text comes from: all at once, or a file in chunks.
 class Input {
@@ -39,7 +45,7 @@ public:
     explicit MemoryInput(std::string_view text) : text_(text) {}
     long read(char* dst, std::size_t cap) override {
         std::size_t n = std::min(cap, text_.size());
-        std::memcpy(dst, text_.data(), n);
+        if (n) std::memcpy(dst, text_.data(), n);  // an empty view may have no data pointer
         text_.remove_prefix(n);
         return long(n);
     }
@@ -64,53 +70,67 @@ private:
     int fd_;
 };
 
-// Interning table: open addressing over arena strings.
+// Interning table: open addressing over arena strings. The hash is kept in
+// the slot so that a probe rarely looks at the text.
 class Interner {
 public:
-    explicit Interner(Arena& arena) : arena_(arena), slots_(1024, nullptr) {}
+    explicit Interner(Arena& arena) : arena_(arena), slots_(1024) {}
 
     const char* intern(std::string_view s) {
         std::uint64_t h = hash(s);
         std::size_t mask = slots_.size() - 1;
-        for (std::size_t i = h & mask;; i = (i + 1) & mask) {
-            const char* k = slots_[i];
-            if (!k) {
-                k = arena_.storeString(s);
-                slots_[i] = k;
+        for (std::size_t i = std::size_t(h >> 20) & mask;; i = (i + 1) & mask) {
+            Slot& slot = slots_[i];
+            if (!slot.text) {
+                slot = Slot{h, arena_.storeString(s)};
+                const char* k = slot.text;
                 if (++count_ * 2 > slots_.size()) rehash();
                 return k;
             }
-            if (keyLength(k) == s.size() && std::memcmp(k, s.data(), s.size()) == 0) return k;
+            if (slot.hash == h && keyLength(slot.text) == s.size() && std::memcmp(slot.text, s.data(), s.size()) == 0) return slot.text;
         }
     }
 
 private:
+    struct Slot {
+        std::uint64_t hash = 0;
+        const char* text = nullptr;
+    };
     static std::uint64_t hash(std::string_view s) {
+        // FNV-1a over 8-byte words, then a multiply to spread the bits.
         std::uint64_t h = 1469598103934665603ull ^ s.size();
-        for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
-        return h ^ (h >> 29);
+        std::size_t i = 0;
+        for (; i + 8 <= s.size(); i += 8) {
+            std::uint64_t w;
+            std::memcpy(&w, s.data() + i, 8);
+            h = (h ^ w) * 1099511628211ull;
+        }
+        for (; i < s.size(); ++i) h = (h ^ std::uint8_t(s[i])) * 1099511628211ull;
+        h ^= h >> 32;
+        return h * 0x9E3779B97F4A7C15ull;
     }
     void rehash() {
-        std::vector<const char*> old(slots_.size() * 2, nullptr);
+        std::vector<Slot> old(slots_.size() * 2);
         old.swap(slots_);
         std::size_t mask = slots_.size() - 1;
-        for (const char* k : old) {
-            if (!k) continue;
-            std::size_t i = hash({k, keyLength(k)}) & mask;
-            while (slots_[i]) i = (i + 1) & mask;
-            slots_[i] = k;
+        for (const Slot& slot : old) {
+            if (!slot.text) continue;
+            std::size_t i = std::size_t(slot.hash >> 20) & mask;
+            while (slots_[i].text) i = (i + 1) & mask;
+            slots_[i] = slot;
         }
     }
 
     Arena& arena_;
-    std::vector<const char*> slots_;
+    std::vector<Slot> slots_;
     std::size_t count_ = 0;
 };
 
 class Reader {
 public:
-    Reader(Input& in, Document& doc) : in_(in), doc_(doc), arena_(doc.arena()), keys_(arena_), shortStrings_(arena_) {
-        buf_.resize(kChunk);
+    Reader(Input& in, Document& doc, std::size_t bufferSize)
+        : in_(in), doc_(doc), arena_(doc.arena()), keys_(arena_), shortStrings_(arena_) {
+        buf_.resize(bufferSize);
     }
 
     Result<const Node*> run();
@@ -268,7 +288,7 @@ Result<bool> Reader::skipElement(std::string_view tagName, bool selfClosing) {
         tname = tname.substr(0, tname.find_first_of(" \t\r\n/"));
         if (tname == name) {
             if (closing) --depth;
-            else if (tag.back() != '/') ++depth;
+            else if (tag.empty() || tag.back() != '/') ++depth;
         }
         pos_ += gt + 1;
     }
@@ -297,7 +317,7 @@ void Reader::attach(Node node) {
 
     // A repeated key: the later value wins, in the place of the first.
     std::size_t count = entries_.size() - f.start;
-    if (count > 32 && !f.seen) {
+    if (count > 64 && !f.seen) {
         f.seen = std::make_unique<std::unordered_set<const char*>>();
         for (std::size_t i = f.start; i < entries_.size(); ++i) f.seen->insert(entries_[i].key);
     }
@@ -424,7 +444,7 @@ Result<const Node*> Reader::run() {
                 if (t.size() <= 0xFFFFFFFFu) {
                     n.type = Type::String;
                     n.size = std::uint32_t(t.size());
-                    n.s = t.size() <= 24 ? shortStrings_.intern(t) : arena_.storeString(t);
+                    n.s = arena_.storeString(t);
                 }
             } else if (name == "integer") {
                 if (auto v = parseInteger(t)) {
@@ -449,7 +469,9 @@ Result<const Node*> Reader::run() {
             attach(n);
             continue;
         }
-        // Unknown element: skipped, and it counts as an unreadable value.
+        // Unknown element: skipped, and it counts as an unreadable value. As the
+        // top element of a document without <plist> it is another kind of XML.
+        if (frames_.empty() && !sawPlist) return std::unexpected(syntax("not a property-list element"));
         auto skipped = skipElement(name, selfClosing);
         if (!skipped) return std::unexpected(skipped.error());
         attach(Node());
@@ -460,9 +482,9 @@ Result<const Node*> Reader::run() {
     return root_;
 }
 
-Result<Document> runReader(Input& in) {
+Result<Document> runReader(Input& in, std::size_t bufferSize = kChunk) {
     Document doc;
-    Reader reader(in, doc);
+    Reader reader(in, doc, bufferSize);
     auto root = reader.run();
     if (!root) return std::unexpected(root.error());
     doc.setRoot(*root);
@@ -473,7 +495,8 @@ Result<Document> runReader(Input& in) {
 
 Result<Document> parseXml(std::string_view text) {
     MemoryInput in(text);
-    return runReader(in);
+    // A short text needs no full chunk (zero-filling one dominated small reads).
+    return runReader(in, std::min(kChunk, text.size() + 1));
 }
 
 Result<Document> readFile(const std::string& path) {

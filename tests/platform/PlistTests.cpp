@@ -1,0 +1,616 @@
+#include "platform/plist/Plist.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include <unistd.h>
+
+using plist::Object;
+using plist::Type;
+
+namespace {
+
+constexpr std::size_t kChunk = 1 << 20;  // the XML reader's chunk
+
+std::string wrap(const std::string& body) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n" + body + "\n</plist>\n";
+}
+
+plist::Document parsed(const std::string& text) {
+    auto doc = plist::parse(text);
+    EXPECT_TRUE(doc.has_value()) << (doc ? "" : doc.error().message);
+    return doc ? std::move(*doc) : plist::Document();
+}
+
+Object tree(const std::string& text) { return plist::toObject(parsed(text).root()); }
+
+void expectSyntaxError(const std::string& text) {
+    auto doc = plist::parse(text);
+    ASSERT_FALSE(doc.has_value()) << "accepted: " << text.substr(0, 200);
+    EXPECT_EQ(doc.error().kind, plist::Error::Kind::Syntax);
+}
+
+class TempFile {
+public:
+    explicit TempFile(const std::string& bytes) {
+        static int counter = 0;
+        path_ = std::filesystem::temp_directory_path() /
+                ("brisle-plist-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        std::ofstream(path_, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+    }
+    ~TempFile() { std::filesystem::remove(path_); }
+    std::string path() const { return path_.string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+// ---- XML: values ----
+
+TEST(PlistXmlValues, UnreadableValuesAreAbsentAndTheRestIsKept) {
+    Object o = tree(wrap(R"(<dict>
+        <key>bad int</key><integer>12abc</integer>
+        <key>int</key><integer> -42 </integer>
+        <key>overflow</key><integer>99999999999999999999</integer>
+        <key>bad real</key><real>one</real>
+        <key>real</key><real>2.5e3</real>
+        <key>bad date</key><date>2006-13-12T19:20:14Z</date>
+        <key>date</key><date>2006-05-12T19:20:14Z</date>
+        <key>day</key><date>1970-01-02</date>
+        <key>bad data</key><data>AAE*</data>
+        <key>data</key><data>
+            AAECAw
+            QF</data>
+        <key>empty int</key><integer/>
+        <key>last</key><string>still here</string>
+    </dict>)"));
+    ASSERT_NE(o.ifDict(), nullptr);
+    for (const char* absent : {"bad int", "overflow", "bad real", "bad date", "bad data", "empty int"})
+        EXPECT_EQ(o.find(absent), nullptr) << absent;
+    EXPECT_EQ(*o.find("int"), Object(-42));
+    EXPECT_EQ(*o.find("real"), Object(2500.0));
+    EXPECT_EQ(*o.find("date"), Object(plist::Date{1147461614}));
+    EXPECT_EQ(*o.find("day"), Object(plist::Date{86400}));
+    EXPECT_EQ(*o.find("data"), Object(Object::Data{std::string("\0\1\2\3\4\5", 6)}));
+    EXPECT_EQ(*o.find("last"), Object("still here"));
+    EXPECT_EQ(o.ifDict()->size(), 6u);
+
+    // In an array an unreadable item is left out, the others keep their order.
+    EXPECT_EQ(tree(wrap("<array><integer>1</integer><integer>x</integer><integer>3</integer></array>")),
+              Object(Object::Array{1, 3}));
+}
+
+TEST(PlistXmlValues, CharacterEntities) {
+    Object o = tree(wrap(R"(<dict><key>a&amp;b</key><string>&#38;|&#x26;|&amp;|&lt;&gt;|&quot;&apos;|&foo;|&#xD800;|&#233;|&#x1F600;|& x</string></dict>)"));
+    EXPECT_EQ(*o.find("a&b"), Object("&|&|&|<>|\"'|&foo;|&#xD800;|\u00e9|\U0001F600|& x"));
+}
+
+TEST(PlistXmlValues, ContainersEmptyNestedAndUnknownElements) {
+    EXPECT_EQ(tree(wrap("<array><dict/><array></array><dict></dict><array/><dict /></array>")),
+              Object(Object::Array{Object::dict(), Object::array(), Object::dict(), Object::array(), Object::dict()}));
+
+    Object o = tree(wrap(R"(<dict>
+        <key>skipped</key><foo><foo>1</foo><bar/></foo>
+        <key>nested</key><array><array><dict><key>x</key><array><true/><false/></array></dict></array></array>
+        <key>after</key><true/>
+    </dict>)"));
+    EXPECT_EQ(o.find("skipped"), nullptr);
+    EXPECT_EQ(*o.find("nested"), Object(Object::Array{Object::Array{Object::Dict{{"x", Object::Array{true, false}}}}}));
+    EXPECT_EQ(*o.find("after"), Object(true));
+}
+
+TEST(PlistXmlValues, RepeatedKeysAndKeysWithoutValues) {
+    // The later value wins, in the place of the first.
+    EXPECT_EQ(tree(wrap("<dict><key>a</key><integer>1</integer><key>b</key><integer>2</integer>"
+                        "<key>a</key><integer>3</integer></dict>")),
+              Object(Object::Dict{{"a", 3}, {"b", 2}}));
+    // The same in a dict large enough to track its keys in a set.
+    std::string body = "<dict>";
+    Object::Dict expected;
+    for (int i = 0; i < 40; ++i) {
+        body += "<key>k" + std::to_string(i) + "</key><integer>" + std::to_string(i) + "</integer>";
+        expected.emplace_back("k" + std::to_string(i), i);
+    }
+    body += "<key>k0</key><string>first</string><key>k39</key><string>last</string></dict>";
+    expected.front().second = "first";
+    expected.back().second = "last";
+    EXPECT_EQ(tree(wrap(body)), Object(expected));
+
+    // A key whose value never comes is absent; so is a value without a key.
+    EXPECT_EQ(tree(wrap("<dict><key>lost</key><key>kept</key><string>v</string><string>orphan</string><key>end</key></dict>")),
+              Object(Object::Dict{{"kept", "v"}}));
+}
+
+TEST(PlistXmlValues, DocumentTypeCommentsAndInstructions) {
+    Object o = tree(R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist [ <!ENTITY e "x"> <!ELEMENT plist ANY> ]>
+<!-- a comment with <tags> and -- dashes -->
+<plist version="1.0">
+<?some instruction?>
+<dict><!-- between --><key>k</key><!----><string>v</string></dict>
+</plist>
+<!-- trailing -->
+)");
+    EXPECT_EQ(o, Object(Object::Dict{{"k", "v"}}));
+    // A bare value without <plist> is read too.
+    EXPECT_EQ(tree("<array><string>x</string></array>"), Object(Object::Array{"x"}));
+}
+
+// ---- XML: broken documents ----
+
+TEST(PlistXmlErrors, EveryTruncationBeforeTheRootClosesFails) {
+    std::string text = wrap(R"(<dict><key>a</key><array><string>x &amp; y</string><integer>5</integer><dict/></array><!-- c --><key>b</key><data>AAEC</data></dict>)");
+    std::size_t rootEnd = text.rfind("</dict>") + 7;
+    for (std::size_t cut = 0; cut < rootEnd; ++cut) expectSyntaxError(text.substr(0, cut));
+    EXPECT_TRUE(plist::parse(text.substr(0, rootEnd)).has_value());
+}
+
+TEST(PlistXmlErrors, MismatchedAndMisplacedElements) {
+    for (const char* body : {"<array></dict>", "<dict></array>", "<dict><key>a</key><string>x</integer></dict>",
+                             "<array><string>a<b/></string></array>", "</array>", "<array/><array/>", "plain text",
+                             "<dict><key>a</key><string>x</string></dict></plist></plist><dict/>",
+                             "<array><plist></plist></array>", "<dict><!-- unterminated </dict>", "<>"})
+        expectSyntaxError(wrap(body));
+    // Nesting has a limit, so that hostile input can't exhaust the stack of a consumer.
+    std::string deep;
+    for (int i = 0; i < 600; ++i) deep.insert(0, "<array>").append("</array>");
+    expectSyntaxError(wrap(deep));
+}
+
+TEST(PlistXmlErrors, NotAPropertyList) {
+    for (const char* text : {"", "   \n", "hello", "{\"Tracks\": {}}", "\xEF\xBB\xBF\x01\x02\x03", "<html><body>hi</body></html>",
+                             "<?xml version=\"1.0\"?><rss><channel/></rss>"})
+        expectSyntaxError(text);
+    auto empty = plist::parseXml(std::string_view());
+    ASSERT_FALSE(empty.has_value());
+    EXPECT_EQ(empty.error().kind, plist::Error::Kind::Syntax);
+    auto missing = plist::readFile("/nonexistent/brisle/library.xml");
+    ASSERT_FALSE(missing.has_value());
+    EXPECT_EQ(missing.error().kind, plist::Error::Kind::Io);
+}
+
+// ---- XML: chunked reading ----
+
+TEST(PlistXmlChunks, TokensLongerThanAChunkMakeTheBufferGrow) {
+    std::string longString(kChunk + kChunk / 2, 'x');
+    longString[12345] = 'y';
+    std::string longData(3 * (kChunk / 3 + 3), 'Z');
+    std::string text = wrap("<dict><key>before</key><integer>1</integer><!-- " + std::string(kChunk, '-') + "! -->"
+                            "<key>long</key><string>" + longString + "&amp;</string>"
+                            "<key>" + std::string(kChunk + 3, 'k') + "</key><data>" + [&] {
+                                std::string b64;
+                                for (std::size_t i = 0; i < longData.size() / 3; ++i) b64 += "Wlpa";
+                                return b64;
+                            }() + "</data><key>after</key><true/></dict>");
+    ASSERT_GT(text.size(), 3 * kChunk);
+    TempFile file(text);
+    auto doc = plist::readFile(file.path());
+    ASSERT_TRUE(doc.has_value()) << doc.error().message;
+    plist::Value root = doc->root();
+    EXPECT_EQ(root["before"].integer(), 1);
+    EXPECT_EQ(root["long"].string(), longString + "&");
+    EXPECT_EQ(root[std::string(kChunk + 3, 'k')].data(), longData);
+    EXPECT_TRUE(root["after"].boolean());
+    EXPECT_EQ(root.size(), 4u);
+}
+
+// A dict with every kind of token; `i` varies the lengths.
+void appendEntries(std::string& text, Object::Array& all, int i) {
+    Object::Dict expected;
+    std::string n = std::to_string(i);
+    text += "<dict>";
+    text += "<key>s" + n + "&amp;</key>\n\t<string>va&lt;l" + n + "</string>\n";
+    expected.emplace_back("s" + n + "&", "va<l" + n);
+    text += "<!-- c" + n + " --><key>i" + n + "</key><integer>-" + n + "</integer>";
+    expected.emplace_back("i" + n, -std::int64_t(i));
+    text += "<key>r" + n + "</key><real>" + n + ".5</real><key>d" + n + "</key><date>2001-01-01T00:00:" +
+            (i % 60 < 10 ? "0" : "") + std::to_string(i % 60) + "Z</date>";
+    expected.emplace_back("r" + n, double(i) + 0.5);
+    expected.emplace_back("d" + n, plist::Date{978307200.0 + i % 60});
+    text += "<key>b" + n + "</key><data>\n\tAAEC\n\tAw==\n</data><key>t" + n + "</key><" + (i % 2 ? "true" : "false") + "/>";
+    expected.emplace_back("b" + n, Object::Data{std::string("\0\1\2\3", 4)});
+    expected.emplace_back("t" + n, i % 2 == 1);
+    text += "<key>a" + n + "</key><array><dict/><array/><unknown>x</unknown><integer>" + n + "</integer></array>\n";
+    expected.emplace_back("a" + n, Object::Array{Object::dict(), Object::array(), i});
+    text += "</dict>";
+    all.push_back(Object(std::move(expected)));
+}
+
+TEST(PlistXmlChunks, ManyEntriesAcrossChunksMatchTheirSource) {
+    std::string text = wrap("<array>");
+    text.resize(text.size() - 10);  // keep the array open: drop "\n</plist>\n"
+    Object::Array expected;
+    for (int i = 0; text.size() < 2 * kChunk + kChunk / 16; ++i) appendEntries(text, expected, i);
+    text += "</array></plist>";
+    TempFile file(text);
+    auto fromFile = plist::readFile(file.path());
+    ASSERT_TRUE(fromFile.has_value()) << fromFile.error().message;
+    EXPECT_TRUE(plist::toObject(fromFile->root()) == Object(expected));
+    EXPECT_TRUE(plist::toObject(parsed(text).root()) == Object(expected));
+}
+
+TEST(PlistXmlChunks, AChunkBoundaryAtEveryPositionOfEachToken) {
+    // The same entries, read once whole and then with the first chunk ending
+    // at each of their bytes in turn: leading blanks and a comment pad them
+    // into place, and each read starts a little further into the blanks.
+    std::string entries;
+    Object::Array expected;
+    appendEntries(entries, expected, 7);
+    appendEntries(entries, expected, 7);
+    Object whole = tree(wrap("<array>" + entries + "</array>"));
+    ASSERT_EQ(whole, Object(expected));
+    std::size_t positions = entries.size() / 2 + 8;
+    std::string prefix = std::string(positions, ' ') + "<plist><!--";
+    std::string text = prefix + std::string(kChunk - prefix.size() - 3 - 7, ' ') + "--><array>" + entries + "</array></plist>";
+    for (std::size_t at = 0; at < positions; ++at) {
+        auto doc = plist::parseXml(std::string_view(text).substr(positions - at));
+        ASSERT_TRUE(doc.has_value()) << "boundary at " << at << ": " << doc.error().message;
+        ASSERT_EQ(plist::toObject(doc->root()), whole) << "boundary at " << at;
+    }
+}
+
+// ---- XML: writing ----
+
+TEST(PlistXmlWriter, EveryTypeSurvivesARoundTrip) {
+    Object::Dict all{
+        {"bools", Object::Array{true, false}},
+        {"ints", Object::Array{0, -1, std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max()}},
+        {"reals", Object::Array{0.1, -2.5e300, 1e-310, std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()}},
+        {"strings", Object::Array{"", "a & b <c> \"d\" 'e'", "&amp; is not decoded twice", "\u00e9\U0001F600", "  spaced\n\tlines  "}},
+        {"dates", Object::Array{plist::Date{0}, plist::Date{-2208988800}, plist::Date{4102444799}, plist::Date{1147461614}}},
+        {"data", Object::Array{Object::Data{}, Object::Data{std::string("\0\xff\x10", 3)}, Object::Data{std::string(100, '\x80')}}},
+        {"empty", Object::Array{Object::array(), Object::dict()}},
+        {"key <&> \u00e9", Object::Dict{{"nested", Object::Dict{{"deeper", Object::Array{1, "x"}}}}}},
+    };
+    Object original(all);
+    auto doc = plist::parseXml(plist::writeXml(original));
+    ASSERT_TRUE(doc.has_value()) << doc.error().message;
+    EXPECT_EQ(plist::toObject(doc->root()), original);
+
+    // Not-a-number can't equal itself; it still comes back as one.
+    auto nan = plist::parseXml(plist::writeXml(Object(std::nan(""))));
+    ASSERT_TRUE(nan.has_value());
+    EXPECT_TRUE(std::isnan(nan->root().real()));
+}
+
+TEST(PlistXmlWriter, DatesOutsideFourDigitYearsStayReadable) {
+    for (double seconds : {1e300, -1e300, 253402300800.0, -62167219201.0}) {
+        auto doc = plist::parseXml(plist::writeXml(Object(plist::Date{seconds})));
+        ASSERT_TRUE(doc.has_value());
+        EXPECT_EQ(doc->root().type(), Type::Date) << seconds;
+    }
+}
+
+// ---- Lenient reads ----
+
+TEST(PlistLenientReads, ObjectAndValueAgree) {
+    struct Case {
+        Object value;
+        std::int64_t asInteger;
+        bool asBoolean;
+    };
+    const Case cases[] = {
+        {"12abc", 12, true},
+        {" -7 apples", -7, true},
+        {"+3", 3, true},
+        {"abc", 0, false},
+        {"", 0, false},
+        {"0", 0, false},
+        {"007", 7, true},
+        {"YES", 0, true},
+        {"yes", 0, true},
+        {"true", 0, true},
+        {"NO", 0, false},
+        {"false", 0, false},
+        {"99999999999999999999", std::numeric_limits<std::int64_t>::max(), true},
+        {"-99999999999999999999", std::numeric_limits<std::int64_t>::min(), true},
+        {3.9, 3, true},
+        {-3.9, -3, true},
+        {0.25, 0, true},
+        {1e300, std::numeric_limits<std::int64_t>::max(), true},
+        {true, 1, true},
+        {false, 0, false},
+        {0, 0, false},
+        {-5, -5, true},
+        {plist::Date{5}, 0, false},
+        {Object::array(), 0, false},
+    };
+    Object::Array items;
+    for (const Case& c : cases) items.push_back(c.value);
+    auto doc = plist::parseXml(plist::writeXml(Object(items)));
+    ASSERT_TRUE(doc.has_value());
+    ASSERT_EQ(doc->root().size(), std::size(cases));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(plist::writeXml(c.value));
+        EXPECT_EQ(c.value.asInteger(), c.asInteger);
+        EXPECT_EQ(c.value.asBoolean(), c.asBoolean);
+        EXPECT_EQ(doc->root().at(i).asInteger(), c.asInteger);
+        EXPECT_EQ(doc->root().at(i).asBoolean(), c.asBoolean);
+    }
+    EXPECT_EQ(plist::Value().asInteger(), 0);
+    EXPECT_FALSE(plist::Value().asBoolean());
+}
+
+// ---- Binary ----
+
+// Writes "bplist00" files by hand: objects are added already encoded, and
+// refer to each other by index.
+class Bplist {
+public:
+    static std::string be(std::uint64_t v, unsigned width) {
+        std::string s;
+        for (unsigned i = width; i-- > 0;) s += char((v >> (8 * i)) & 0xFF);
+        return s;
+    }
+    // A marker with its count, the count following as an integer when large.
+    static std::string head(unsigned type, std::uint64_t count) {
+        if (count < 15) return std::string(1, char(type << 4 | count));
+        unsigned lg = count <= 0xFF ? 0 : count <= 0xFFFF ? 1 : count <= 0xFFFFFFFFu ? 2 : 3;
+        return std::string(1, char(type << 4 | 0xF)) + char(0x10 | lg) + be(count, 1u << lg);
+    }
+    static std::string integer(std::uint64_t v, unsigned lg = 3) { return char(0x10 | lg) + be(v, 1u << lg); }
+    static std::string ascii(const std::string& s) { return head(0x5, s.size()) + s; }
+    static std::string utf16(const std::u16string& s) {
+        std::string out = head(0x6, s.size());
+        for (char16_t c : s) out += be(c, 2);
+        return out;
+    }
+    std::string refs(std::initializer_list<std::size_t> list) const {
+        std::string out;
+        for (std::size_t r : list) out += be(r, refSize);
+        return out;
+    }
+    std::string array(std::initializer_list<std::size_t> items) const { return head(0xA, items.size()) + refs(items); }
+    std::string dict(std::initializer_list<std::size_t> keys, std::initializer_list<std::size_t> values) const {
+        return head(0xD, keys.size()) + refs(keys) + refs(values);
+    }
+
+    std::size_t add(std::string encoded) {
+        objects.push_back(std::move(encoded));
+        return objects.size() - 1;
+    }
+    std::string build(std::size_t top = 0) const {
+        std::string out = "bplist00";
+        std::vector<std::uint64_t> offsets;
+        for (const std::string& o : objects) {
+            offsets.push_back(out.size());
+            out += o;
+        }
+        std::uint64_t table = out.size();
+        for (std::uint64_t off : offsets) out += be(off, offsetSize);
+        out += std::string(6, '\0') + char(offsetSize) + char(refSize);
+        out += be(objects.size(), 8) + be(top, 8) + be(table, 8);
+        return out;
+    }
+
+    unsigned refSize = 1;
+    unsigned offsetSize = 1;
+    std::vector<std::string> objects;
+};
+
+Object binaryTree(const std::string& bytes) {
+    auto doc = plist::parseBinary(bytes);
+    EXPECT_TRUE(doc.has_value()) << (doc ? "" : doc.error().message);
+    return doc ? plist::toObject(doc->root()) : Object();
+}
+
+void expectBinaryError(const std::string& bytes, const char* why) {
+    auto doc = plist::parse(bytes);
+    ASSERT_FALSE(doc.has_value()) << why;
+    EXPECT_EQ(doc.error().kind, plist::Error::Kind::Syntax) << why;
+}
+
+TEST(PlistBinary, EveryType) {
+    Bplist b;
+    b.offsetSize = 2;
+    b.add("");  // the root, filled in below
+    std::vector<std::pair<std::string, std::string>> fields{
+        {"int1", Bplist::integer(200, 0)},
+        {"int2", Bplist::integer(0xBEEF, 1)},
+        {"int4", Bplist::integer(0xDEADBEEF, 2)},
+        {"int8", Bplist::integer(std::uint64_t(-5), 3)},
+        {"int16", "\x14" + Bplist::be(0x0102030405060708ull, 8) + Bplist::be(0x1122334455667788ull, 8)},
+        {"float", "\x22" + Bplist::be(0x3FC00000, 4)},           // 1.5f
+        {"double", "\x23" + Bplist::be(0xC004000000000000ull, 8)},  // -2.5
+        {"date", "\x33" + Bplist::be(0x3FF8000000000000ull, 8)},    // 1.5 s after 2001
+        {"data", Bplist::head(0x4, 3) + std::string("\0\xff\x01", 3)},
+        {"ascii", Bplist::ascii("a longer string than fifteen bytes")},
+        {"utf16", Bplist::utf16(u"\u00e9\U0001F600")},
+        {"lone", Bplist::utf16(std::u16string{u'a', char16_t(0xD800), u'b', char16_t(0xDC00)})},
+        {"uid", "\x81" + Bplist::be(0x1234, 2)},
+        {"true", "\x09"},
+        {"false", "\x08"},
+        {"null", std::string(1, '\0')},
+        {"unknown", "\x70"},
+        {"wide int", "\x15" + std::string(32, '\1')},
+        {"set", "\xC2" + std::string("\x01\x02", 2)},  // refs to the first two keys
+        {"empty", Bplist::head(0xA, 0)},
+        {"dict", "\xD0"},
+    };
+    std::vector<std::size_t> keys, values;
+    for (auto& [k, v] : fields) keys.push_back(b.add(Bplist::ascii(k)));
+    for (auto& [k, v] : fields) values.push_back(b.add(v));
+    std::string root = Bplist::head(0xD, fields.size());
+    for (std::size_t k : keys) root += Bplist::be(k, 1);
+    for (std::size_t v : values) root += Bplist::be(v, 1);
+    b.objects[0] = root;
+
+    Object o = binaryTree(b.build());
+    ASSERT_NE(o.ifDict(), nullptr) << plist::writeXml(o);
+    EXPECT_EQ(*o.find("int1"), Object(200));
+    EXPECT_EQ(*o.find("int2"), Object(0xBEEF));
+    EXPECT_EQ(*o.find("int4"), Object(std::int64_t(0xDEADBEEF)));
+    EXPECT_EQ(*o.find("int8"), Object(-5));
+    EXPECT_EQ(*o.find("int16"), Object(std::int64_t(0x1122334455667788)));
+    EXPECT_EQ(*o.find("float"), Object(1.5));
+    EXPECT_EQ(*o.find("double"), Object(-2.5));
+    EXPECT_EQ(*o.find("date"), Object(plist::Date{978307201.5}));
+    EXPECT_EQ(*o.find("data"), Object(Object::Data{std::string("\0\xff\x01", 3)}));
+    EXPECT_EQ(*o.find("ascii"), Object("a longer string than fifteen bytes"));
+    EXPECT_EQ(*o.find("utf16"), Object("\u00e9\U0001F600"));
+    EXPECT_EQ(*o.find("lone"), Object("a\uFFFDb\uFFFD"));
+    EXPECT_EQ(*o.find("uid"), Object(0x1234));
+    EXPECT_EQ(*o.find("true"), Object(true));
+    EXPECT_EQ(*o.find("false"), Object(false));
+    EXPECT_EQ(*o.find("set"), Object(Object::Array{"int1", "int2"}));
+    EXPECT_EQ(*o.find("empty"), Object::array());
+    EXPECT_EQ(*o.find("dict"), Object::dict());
+    for (const char* absent : {"null", "unknown", "wide int"}) EXPECT_EQ(o.find(absent), nullptr) << absent;
+    EXPECT_EQ(o.ifDict()->size(), fields.size() - 3);
+}
+
+TEST(PlistBinary, KeysAndSharedObjects) {
+    Bplist b;
+    b.add("");
+    std::size_t a = b.add(Bplist::ascii("a"));
+    std::size_t a2 = b.add(Bplist::ascii("a"));  // same text, another object
+    std::size_t wide = b.add(Bplist::utf16(u"\u00e9"));
+    std::size_t number = b.add(Bplist::integer(1));
+    std::size_t two = b.add(Bplist::integer(2));
+    std::size_t shared = b.add(b.array({number, number}));
+    std::size_t list = b.add(Bplist::ascii("list"));
+    std::size_t again = b.add(Bplist::ascii("again"));
+    b.objects[0] = b.dict({a, number, wide, a2, shared, list, again}, {number, number, number, two, number, shared, shared});
+    // A repeated key: the later value wins in the first's place. A number or an
+    // array as a key drops its entry. An object referenced twice appears twice.
+    EXPECT_EQ(binaryTree(b.build()), Object(Object::Dict{{"a", 2}, {"\u00e9", 1}, {"list", Object::Array{1, 1}}, {"again", Object::Array{1, 1}}}));
+
+    // The same rule in a dict large enough to find repeats through a map, with
+    // two-byte references and offsets.
+    Bplist big;
+    big.refSize = 2;
+    big.offsetSize = 2;
+    big.add("");
+    std::string keyRefs, valueRefs;
+    Object::Dict expected;
+    for (int i = 0; i < 300; ++i) {
+        std::size_t k = big.add(Bplist::ascii("k" + std::to_string(i % 250)));
+        std::size_t v = big.add(Bplist::integer(std::uint64_t(i), 1));
+        keyRefs += Bplist::be(k, 2);
+        valueRefs += Bplist::be(v, 2);
+        if (i < 250) expected.emplace_back("k" + std::to_string(i), i);
+        else expected[std::size_t(i % 250)].second = i;
+    }
+    big.objects[0] = Bplist::head(0xD, 300) + keyRefs + valueRefs;
+    EXPECT_EQ(binaryTree(big.build()), Object(expected));
+}
+
+TEST(PlistBinary, FilesAreReadThroughParseAndReadFile) {
+    Bplist b;
+    b.add(b.array({1, 2}));
+    b.add(Bplist::ascii("x"));
+    b.add(Bplist::integer(9));
+    std::string bytes = b.build();
+    EXPECT_EQ(tree(bytes), Object(Object::Array{"x", 9}));
+    TempFile file(bytes);
+    auto doc = plist::readFile(file.path());
+    ASSERT_TRUE(doc.has_value()) << doc.error().message;
+    EXPECT_EQ(plist::toObject(doc->root()), Object(Object::Array{"x", 9}));
+}
+
+TEST(PlistBinary, BrokenStructureIsAnError) {
+    Bplist good;
+    good.add(good.array({1}));
+    good.add(Bplist::ascii("x"));
+    std::string bytes = good.build();
+    ASSERT_TRUE(plist::parse(bytes).has_value());
+    std::size_t trailer = bytes.size() - 32;
+    auto patched = [&](std::size_t at, std::string with) { return bytes.substr(0, at) + with + bytes.substr(at + with.size()); };
+
+    expectBinaryError(bytes.substr(0, 39), "shorter than header and trailer");
+    expectBinaryError(bytes.substr(0, bytes.size() - 1), "truncated trailer");
+    expectBinaryError(patched(6, "01"), "unknown version");
+    expectBinaryError(patched(trailer + 6, std::string(1, '\0')), "offset size 0");
+    expectBinaryError(patched(trailer + 7, std::string(1, '\x09')), "reference size 9");
+    expectBinaryError(patched(trailer + 8, Bplist::be(0, 8)), "no objects");
+    expectBinaryError(patched(trailer + 8, Bplist::be(1ull << 60, 8)), "more objects than the file holds");
+    expectBinaryError(patched(trailer + 16, Bplist::be(2, 8)), "top object out of range");
+    expectBinaryError(patched(trailer + 24, Bplist::be(1ull << 62, 8)), "offset table past the end");
+    expectBinaryError(patched(trailer + 24, Bplist::be(3, 8)), "offset table in the header");
+    expectBinaryError(patched(trailer - 2, std::string(1, '\x60')), "object offset past the objects");
+    expectBinaryError(patched(trailer - 2, std::string(1, '\x02')), "object offset in the header");
+    expectBinaryError(patched(9, std::string(1, '\x05')), "reference out of range");
+
+    Bplist lengths;
+    lengths.add(lengths.array({1, 2}));
+    lengths.add(Bplist::head(0x5, 1000) + "short");
+    lengths.add(Bplist::integer(1));
+    expectBinaryError(lengths.build(), "string longer than the file");
+    lengths.objects[1] = Bplist::head(0xA, 0xFFFFFFFFu) + "\x02";
+    expectBinaryError(lengths.build(), "array count bigger than the file");
+    lengths.objects[1] = Bplist::head(0xD, 1ull << 40);
+    expectBinaryError(lengths.build(), "dict count bigger than the file");
+    lengths.objects = {lengths.array({1}), "\x13\x01"};  // the last object, cut short by the offset table
+    expectBinaryError(lengths.build(), "integer cut short");
+}
+
+TEST(PlistBinary, HostileReferences) {
+    Bplist self;
+    self.add(self.array({0}));
+    expectBinaryError(self.build(), "array containing itself");
+
+    Bplist ancestor;
+    ancestor.add(ancestor.dict({1}, {2}));
+    ancestor.add(Bplist::ascii("k"));
+    ancestor.add(ancestor.array({3}));
+    ancestor.add(ancestor.array({0}));
+    expectBinaryError(ancestor.build(), "dict reached again from its grandchild");
+
+    Bplist deep;
+    deep.refSize = 2;
+    deep.offsetSize = 2;
+    for (std::size_t i = 0; i < 600; ++i) deep.add(deep.array({i + 1}));
+    deep.add(Bplist::integer(1));
+    expectBinaryError(deep.build(), "nesting too deep");
+
+    // Each array refers to the next one twice: 2^40 values from a few hundred
+    // bytes unless the reader stops early.
+    Bplist expanding;
+    for (std::size_t i = 0; i < 40; ++i) expanding.add(expanding.array({i + 1, i + 1}));
+    expanding.add(Bplist::ascii("leaf"));
+    auto start = std::chrono::steady_clock::now();
+    expectBinaryError(expanding.build(), "exponential sharing");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+
+    // Shared containers in moderation are fine.
+    Bplist shared;
+    shared.add(shared.array({1, 1, 1}));
+    shared.add(shared.array({2, 2}));
+    shared.add(Bplist::integer(4));
+    EXPECT_EQ(binaryTree(shared.build()), Object(Object::Array(3, Object::Array{4, 4})));
+}
+
+TEST(PlistBinary, DamagedBytesNeverCrash) {
+    Bplist b;
+    b.add(b.dict({1, 2}, {3, 4}));
+    b.add(Bplist::ascii("name"));
+    b.add(Bplist::utf16(u"w\u00e9"));
+    b.add(b.array({4, 5, 6}));
+    b.add(Bplist::integer(7, 1));
+    b.add("\x33" + Bplist::be(0, 8));
+    b.add(Bplist::head(0x4, 2) + "ab");
+    std::string bytes = b.build();
+    ASSERT_TRUE(plist::parse(bytes).has_value());
+    // Every byte set to values that mean something to the reader; the
+    // sanitizers flag any read outside the buffer.
+    for (std::size_t at = 8; at < bytes.size(); ++at) {
+        for (unsigned char v : {0x00, 0x01, 0x0F, 0x10, 0x1F, 0x5F, 0xA0, 0xAF, 0xD1, 0xFF}) {
+            std::string damaged = bytes;
+            damaged[at] = char(v);
+            (void)plist::parse(damaged);
+        }
+    }
+    for (std::size_t cut = 0; cut < bytes.size(); ++cut) (void)plist::parse(bytes.substr(0, cut));
+}
+
+}  // namespace
