@@ -1,17 +1,16 @@
 #include "Cli.h"
 
-#include "CliUserInterface.h"
-#include "Controller.h"
-#include "platform/Defaults.h"
+#include "CliSession.h"
 #include "platform/Locations.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <optional>
+
+namespace cli {
 
 namespace {
 
@@ -19,7 +18,19 @@ const char* const kUsage =
     "usage: brisle COMMAND [options]\n"
     "\n"
     "commands:\n"
-    "  library --json        print the music library as read from the library file\n"
+    "  library --json                    the music library as read from the library file\n"
+    "  select list [--json]              what goes on the player, as the list shows it\n"
+    "  select add-playlist NAME-or-ID    add a playlist\n"
+    "  select add-album NAME             add an album with every track ticked\n"
+    "  select add-song NAME-or-ID        add a song (alone, or ticked in its album)\n"
+    "  select remove ITEM                remove a playlist, album, song or file entry\n"
+    "  select mode PLAYLIST as-playlist|as-albums\n"
+    "                                    lay a playlist out as numbered files or in album folders\n"
+    "  select check ALBUM TRACK on|off   tick or untick a track (by number, name or ID)\n"
+    "  config show [--json]              the settings and their values\n"
+    "  config set KEY VALUE              change a setting\n"
+    "  plan --json                       what a sync would convert, copy, move and remove\n"
+    "  sync [--dry-run]                  bring the player in line with the selection\n"
     "\n"
     "options:\n"
     "  --library FILE        the library file (default ~/Music/iTunes/iTunes Music Library.xml)\n"
@@ -27,15 +38,6 @@ const char* const kUsage =
     "  --volumes DIR         the folder under which players are mounted\n"
     "  --yes                 answer questions with their default button\n"
     "  --json                print JSON\n";
-
-struct Options {
-    QString command;
-    QStringList positional;
-    QString library, config, volumes;
-    bool yes = false, json = false, help = false;
-};
-
-void fail(const QString& message) { std::fprintf(stderr, "brisle: %s\n", qPrintable(message)); }
 
 std::optional<Options> parse(const QStringList& args) {
     Options o;
@@ -59,6 +61,10 @@ std::optional<Options> parse(const QStringList& args) {
             o.yes = true;
         } else if (a == u"--json") {
             o.json = true;
+        } else if (a == u"--dry-run") {
+            o.dryRun = true;
+        } else if (a == u"--watch") {
+            o.watch = true;
         } else if (a == u"--help" || a == u"-h") {
             o.help = true;
         } else if (a.startsWith(u"--")) {
@@ -73,94 +79,40 @@ std::optional<Options> parse(const QStringList& args) {
     return o;
 }
 
+}  // namespace
+
+Session::Session(const Options& o)
+    : defaults_(o.config.isEmpty() ? Locations::defaultSettingsFile() : o.config), ui_(o.yes),
+      controller_(defaults_, ui_, Controller::Options{o.library}) {}
+
+bool Session::loadLibrary() {
+    if (auto loaded = defaults_.load(); !loaded) fail(loaded.error());
+    return controller_.loadLibrary();
+}
+
+bool Session::restore() {
+    if (!loadLibrary()) return false;
+    controller_.restoreSavedState();
+    return true;
+}
+
+void fail(const QString& message) { std::fprintf(stderr, "brisle: %s\n", qPrintable(message)); }
+
+void print(const QString& text) {
+    QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
+    std::fputc('\n', stdout);
+}
+
 void printJson(const QJsonObject& object) {
     QByteArray bytes = QJsonDocument(object).toJson(QJsonDocument::Indented);
     std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
 }
 
-QJsonValue orNull(const QString& s) { return s.isNull() ? QJsonValue() : QJsonValue(s); }
-
-QJsonArray persistentIds(const std::vector<Song*>& songs) {
-    QJsonArray ids;
-    for (const Song* s : songs) ids.append(s->persistentId());
-    return ids;
-}
-
-// Everything a command needs: settings, the alert answering, the controller.
-class Session {
-public:
-    explicit Session(const Options& o)
-        : defaults_(o.config.isEmpty() ? Locations::defaultSettingsFile() : o.config), ui_(o.yes),
-          controller_(defaults_, ui_, Controller::Options{o.library}) {}
-
-    bool start() {
-        if (auto loaded = defaults_.load(); !loaded) fail(loaded.error());
-        return controller_.loadLibrary();
-    }
-    Controller& controller() { return controller_; }
-
-private:
-    Defaults defaults_;
-    CliUserInterface ui_;
-    Controller controller_;
-};
-
-int libraryCommand(const Options& o) {
-    if (!o.json) {
-        fail(QStringLiteral("library: only --json output is offered"));
-        return 2;
-    }
-    Session session(o);
-    if (!session.start()) return 1;
-    const Controller& c = session.controller();
-    const Library& lib = c.library();
-
-    QJsonArray songs;
-    for (const auto& s : lib.songs()) {
-        songs.append(QJsonObject{
-            {QStringLiteral("trackId"), qint64(s->trackId())},
-            {QStringLiteral("persistentId"), s->persistentId()},
-            {QStringLiteral("name"), orNull(s->dict()["Name"].isString() ? s->name() : QString())},
-            {QStringLiteral("album"), s->albumName()},
-            {QStringLiteral("index"), s->index()},
-            {QStringLiteral("needsConversion"), s->needsConversion()},
-            {QStringLiteral("cachePath"), s->cachePath()},
-            {QStringLiteral("albumPath"), s->albumPath()},
-            {QStringLiteral("copiedSize"), qint64(s->copiedSize())},
-        });
-    }
-    QJsonArray albums;
-    for (const auto& a : lib.albums()) {
-        albums.append(QJsonObject{
-            {QStringLiteral("name"), a->name()},
-            {QStringLiteral("artist"), a->artist()},
-            {QStringLiteral("tracks"), persistentIds(a->tracks())},
-        });
-    }
-    QJsonArray playlists;
-    for (const QString& id : lib.playlistIds()) {
-        const Album* p = lib.playlistWithID(id);
-        playlists.append(QJsonObject{
-            {QStringLiteral("id"), id},
-            {QStringLiteral("name"), p->name()},
-            {QStringLiteral("tracks"), persistentIds(p->tracks())},
-        });
-    }
-    Library::Counts counts = lib.counts();
-    printJson(QJsonObject{
-        {QStringLiteral("libraryPath"), c.pathToItunes()},
-        {QStringLiteral("candidates"), counts.candidates},
-        {QStringLiteral("usable"), counts.usable},
-        {QStringLiteral("songs"), songs},
-        {QStringLiteral("albums"), albums},
-        {QStringLiteral("playlists"), playlists},
-    });
-    return 0;
-}
-
-}  // namespace
+}  // namespace cli
 
 int runCommandLine(const QStringList& arguments) {
+    using namespace cli;
     std::optional<Options> o = parse(arguments);
     if (!o) return 2;
     if (o->help || o->command.isEmpty()) {
@@ -171,6 +123,10 @@ int runCommandLine(const QStringList& arguments) {
 
     static const std::map<QString, std::function<int(const Options&)>> commands = {
         {QStringLiteral("library"), libraryCommand},
+        {QStringLiteral("select"), selectCommand},
+        {QStringLiteral("config"), configCommand},
+        {QStringLiteral("plan"), planCommand},
+        {QStringLiteral("sync"), syncCommand},
     };
     auto it = commands.find(o->command);
     if (it == commands.end()) {

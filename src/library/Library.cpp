@@ -3,6 +3,7 @@
 #include "SongContext.h"
 
 #include <algorithm>
+#include <thread>
 
 #include <sys/stat.h>
 
@@ -58,6 +59,8 @@ Library::Counts Library::loadTracks(std::shared_ptr<const plist::Document> docum
     std::stable_sort(keys.begin(), keys.end(), loadOrder);
 
     Counts counts;
+    std::vector<std::unique_ptr<Song>> usable;
+    usable.reserve(keys.size());
     for (const SortKey& key : keys) {
         plist::Value t = key.dict;
         if (t["Protected"].asBoolean() || t["Has Video"].asBoolean()) continue;
@@ -66,8 +69,23 @@ Library::Counts Library::loadTracks(std::shared_ptr<const plist::Document> docum
         // Everything stored names songs by this; one without it can't be kept.
         if (!t["Persistent ID"].isString()) continue;
         ++counts.usable;
-        auto song = std::make_unique<Song>(t, context_);
-        if (!fileExists(song->originalPathBytes())) continue;
+        usable.push_back(std::make_unique<Song>(t, context_));
+    }
+
+    // Looking up 100,000 paths is a good part of the start: share it out.
+    std::vector<char> present(usable.size());
+    auto check = [&](std::size_t from, std::size_t to) {
+        for (std::size_t i = from; i < to; ++i) present[i] = fileExists(usable[i]->originalPathBytes());
+    };
+    std::size_t half = usable.size() / 2;
+    std::thread helper;
+    if (usable.size() > 2000) helper = std::thread(check, half, usable.size());
+    check(0, helper.joinable() ? half : usable.size());
+    if (helper.joinable()) helper.join();
+
+    for (std::size_t i = 0; i < usable.size(); ++i) {
+        if (!present[i]) continue;
+        auto& song = usable[i];
         Song* s = song.get();
         songs_.push_back(std::move(song));
         songsByTrackId_.insert(s->trackId(), s);

@@ -70,3 +70,5 @@ QString drivePathFromPath(const QString& path) {
     if (!volumeSpan(path, start, end)) return {};
     return end < 0 ? QStringLiteral("/") : path.mid(end);
 }
+
+QString decomposed(const QString& path) { return path.normalized(QString::NormalizationForm_D); }

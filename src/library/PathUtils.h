@@ -21,3 +21,7 @@ QString hiddenPath(const QString& path);
 // also for a one-character volume name.
 QString driveNameFromPath(const QString& path);
 QString drivePathFromPath(const QString& path);
+
+// Unicode canonical decomposition: every path on the player that is a key or
+// is compared is brought to this form first.
+QString decomposed(const QString& path);

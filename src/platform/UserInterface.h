@@ -21,6 +21,10 @@ public:
     // Shows a modal alert; answers the index of the chosen button.
     virtual int alert(const Alert& alert) = 0;
 
+    // A problem the user should know about that needs no answer (a settings
+    // file that could not be written).
+    virtual void warning(const QString& /*message*/) {}
+
     // The wanted tree changed: re-sort and redraw the list.
     virtual void reloadData() {}
     // One row (and its children) should be redrawn.

@@ -3,6 +3,7 @@
 // Builds library files the way iTunes lays them out, with a real (small) file
 // behind every track, for tests.
 
+#include "QtPrinters.h"
 #include "platform/plist/Value.h"
 
 #include <QString>

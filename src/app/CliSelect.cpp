@@ -1,0 +1,292 @@
+// brisle select: choosing what goes on the player without the window. Every
+// change goes through the same controller operations as the window's, so the
+// saved selection is exactly what the window would save.
+
+#include "CliSession.h"
+
+#include <QJsonArray>
+
+#include <functional>
+
+namespace cli {
+
+namespace {
+
+const char* const kSelectUsage =
+    "usage: brisle select list [--json]\n"
+    "       brisle select add-playlist NAME-or-ID\n"
+    "       brisle select add-album NAME\n"
+    "       brisle select add-song NAME-or-ID\n"
+    "       brisle select remove ITEM\n"
+    "       brisle select mode PLAYLIST as-playlist|as-albums\n"
+    "       brisle select check ALBUM TRACK on|off\n";
+
+// Finds what a name given on the command line means: an exact identifier,
+// else an exact name, else a name without regard to case. Several equally
+// good matches are refused with the candidates listed.
+template <typename T>
+class Lookup {
+public:
+    Lookup(QString what, QString given) : what_(std::move(what)), given_(std::move(given)) {}
+
+    void add(T item, const QString& id, const QString& name, const QString& description) {
+        candidates_.push_back({item, id, name, description});
+    }
+
+    std::optional<T> find() const {
+        for (auto rank : {0, 1, 2}) {
+            std::vector<const Candidate*> hits;
+            for (const Candidate& c : candidates_) {
+                bool hit = rank == 0   ? (!c.id.isEmpty() && c.id == given_)
+                           : rank == 1 ? c.name == given_
+                                       : c.name.compare(given_, Qt::CaseInsensitive) == 0;
+                if (hit) hits.push_back(&c);
+            }
+            if (hits.size() == 1) return hits[0]->item;
+            if (hits.size() > 1) {
+                QString list;
+                for (const Candidate* c : hits) list += QStringLiteral("\n  ") + c->description;
+                fail(QStringLiteral("%1 \"%2\" is ambiguous; give one of these instead:%3").arg(what_, given_, list));
+                return std::nullopt;
+            }
+        }
+        fail(QStringLiteral("no %1 \"%2\"").arg(what_, given_));
+        return std::nullopt;
+    }
+
+private:
+    struct Candidate {
+        T item;
+        QString id, name, description;
+    };
+    QString what_, given_;
+    std::vector<Candidate> candidates_;
+};
+
+QString songDescription(const Song* s) {
+    return QStringLiteral("%1  %2 (%3, %4)").arg(s->persistentId(), s->name(), s->string("Artist"), s->albumName());
+}
+
+QString checkMark(int checked) {
+    return checked == 1 ? QStringLiteral("[x]") : checked == 0 ? QStringLiteral("[ ]") : QStringLiteral("[-]");
+}
+
+QString modeName(int mode) { return mode ? QStringLiteral("As albums") : QStringLiteral("As playlist"); }
+
+QJsonObject itemJson(const SYWanted* item) {
+    QJsonObject o{
+        {QStringLiteral("type"), item->type()},
+        {QStringLiteral("name"), item->valueForKey("Name").toString()},
+        {QStringLiteral("checked"), item->Checked()},
+    };
+    if (auto* p = dynamic_cast<const SYWantedPlaylist*>(item)) {
+        o.insert(QStringLiteral("kind"), QStringLiteral("playlist"));
+        o.insert(QStringLiteral("id"), p->persistentID());
+        o.insert(QStringLiteral("mode"), modeName(p->mode()));
+    } else if (auto* a = dynamic_cast<const SYWantedAlbum*>(item)) {
+        o.insert(QStringLiteral("kind"), QStringLiteral("album"));
+        o.insert(QStringLiteral("artist"), a->album()->artist());
+        QJsonArray tracks;
+        for (const auto& row : a->songs()) {
+            tracks.append(QJsonObject{
+                {QStringLiteral("index"), row->index()},
+                {QStringLiteral("name"), row->song()->name()},
+                {QStringLiteral("persistentId"), row->persistentID()},
+                {QStringLiteral("checked"), row->Checked()},
+            });
+        }
+        o.insert(QStringLiteral("tracks"), tracks);
+    } else if (auto* s = dynamic_cast<const SYWantedSong*>(item)) {
+        o.insert(QStringLiteral("kind"), QStringLiteral("song"));
+        o.insert(QStringLiteral("artist"), s->song()->string("Artist"));
+        o.insert(QStringLiteral("persistentId"), s->persistentID());
+    } else if (auto* f = dynamic_cast<const SYWantedFile*>(item)) {
+        o.insert(QStringLiteral("kind"), QStringLiteral("file"));
+        o.insert(QStringLiteral("path"), f->path());
+        o.insert(QStringLiteral("remove"), f->remove());
+    }
+    return o;
+}
+
+void printItem(const SYWanted* item) {
+    if (auto* p = dynamic_cast<const SYWantedPlaylist*>(item)) {
+        print(QStringLiteral("Playlist  %1  [%2]  (%3)").arg(p->valueForKey("Name").toString(), modeName(p->mode()), p->persistentID()));
+    } else if (auto* a = dynamic_cast<const SYWantedAlbum*>(item)) {
+        QString artist = a->album()->artist();
+        print(QStringLiteral("Album     %1 %2%3").arg(checkMark(a->Checked()), a->album()->name(), artist.isEmpty() ? QString() : QStringLiteral(" - ") + artist));
+        for (const auto& row : a->songs())
+            print(QStringLiteral("            %1 %2 %3").arg(checkMark(row->Checked())).arg(row->index(), 2, 10, QLatin1Char('0')).arg(row->song()->name()));
+    } else if (auto* s = dynamic_cast<const SYWantedSong*>(item)) {
+        print(QStringLiteral("Song      %1 - %2  (%3)").arg(s->song()->name(), s->song()->string("Artist"), s->persistentID()));
+    } else if (auto* f = dynamic_cast<const SYWantedFile*>(item)) {
+        print(QStringLiteral("File      %1%2").arg(f->path(), f->remove() ? QStringLiteral("  (to be deleted)") : QString()));
+    }
+}
+
+std::optional<Album*> findPlaylist(const Library& lib, const QString& given) {
+    Lookup<Album*> lookup(QStringLiteral("playlist"), given);
+    for (const QString& id : lib.playlistIds()) {
+        Album* p = lib.playlistWithID(id);
+        lookup.add(p, id, p->name(), QStringLiteral("%1  %2 (%3 songs)").arg(id, p->name()).arg(p->tracks().size()));
+    }
+    return lookup.find();
+}
+
+template <typename T>
+std::optional<T*> findWanted(Controller& c, const QString& what, const QString& given) {
+    Lookup<T*> lookup(what, given);
+    for (const auto& item : c.wantedStuff()) {
+        auto* w = dynamic_cast<T*>(item.get());
+        if (!w) continue;
+        QString id;
+        if constexpr (std::is_same_v<T, SYWantedPlaylist>) id = w->persistentID();
+        QString name = w->valueForKey("Name").toString();
+        lookup.add(w, id, name, id.isEmpty() ? name : id + QStringLiteral("  ") + name);
+    }
+    return lookup.find();
+}
+
+int list(Session& session, const Options& o) {
+    std::vector<SYWanted*> items = session.controller().selection().sorted();
+    if (o.json) {
+        QJsonArray array;
+        for (const SYWanted* item : items) array.append(itemJson(item));
+        printJson(QJsonObject{{QStringLiteral("player"), session.controller().pathToPlayer()}, {QStringLiteral("items"), array}});
+        return 0;
+    }
+    if (items.empty()) print(QStringLiteral("Nothing is selected. Add playlists, albums or songs with \"brisle select add-...\"."));
+    for (const SYWanted* item : items) printItem(item);
+    return 0;
+}
+
+int addPlaylist(Session& session, const QString& given) {
+    Controller& c = session.controller();
+    std::optional<Album*> playlist = findPlaylist(c.library(), given);
+    if (!playlist) return 1;
+    QString id;
+    for (const QString& candidate : c.library().playlistIds())
+        if (c.library().playlistWithID(candidate) == *playlist) id = candidate;
+    bool present = std::any_of(c.wantedStuff().begin(), c.wantedStuff().end(), [&](const auto& w) {
+        auto* p = dynamic_cast<const SYWantedPlaylist*>(w.get());
+        return p && p->persistentID() == id;
+    });
+    c.addPlaylists({id});
+    print(present ? QStringLiteral("The playlist \"%1\" was already selected.").arg((*playlist)->name())
+                  : QStringLiteral("Added the playlist \"%1\" (%2 songs).").arg((*playlist)->name()).arg((*playlist)->tracks().size()));
+    return 0;
+}
+
+int addAlbum(Session& session, const QString& given) {
+    Controller& c = session.controller();
+    Lookup<Album*> lookup(QStringLiteral("album"), given);
+    for (const auto& a : c.library().albums())
+        lookup.add(a.get(), QString(), a->name(), QStringLiteral("%1 (%2)").arg(a->name(), a->artist()));
+    std::optional<Album*> album = lookup.find();
+    if (!album) return 1;
+    c.addSongs((*album)->tracks());
+    print(QStringLiteral("Added the album \"%1\" with all %2 tracks ticked.").arg((*album)->name()).arg((*album)->tracks().size()));
+    return 0;
+}
+
+int addSong(Session& session, const QString& given) {
+    Controller& c = session.controller();
+    Lookup<Song*> lookup(QStringLiteral("song"), given);
+    for (const auto& s : c.library().songs()) lookup.add(s.get(), s->persistentId(), s->name(), songDescription(s.get()));
+    std::optional<Song*> song = lookup.find();
+    if (!song) return 1;
+    c.addSongs({*song});
+    if ((*song)->albumName() == u"Other songs") print(QStringLiteral("Added the song \"%1\".").arg((*song)->name()));
+    else print(QStringLiteral("Ticked \"%1\" in the album \"%2\".").arg((*song)->name(), (*song)->albumName()));
+    return 0;
+}
+
+int remove(Session& session, const QString& given) {
+    Controller& c = session.controller();
+    Lookup<SYWanted*> lookup(QStringLiteral("selected item"), given);
+    for (const auto& item : c.wantedStuff()) {
+        QString id, name = item->valueForKey("Name").toString();
+        if (auto* p = dynamic_cast<SYWantedPlaylist*>(item.get())) id = p->persistentID();
+        else if (auto* s = dynamic_cast<SYWantedSong*>(item.get())) id = s->persistentID();
+        else if (auto* f = dynamic_cast<SYWantedFile*>(item.get())) id = f->path();
+        lookup.add(item.get(), id, name, QStringLiteral("%1 %2%3").arg(item->type(), name, id.isEmpty() ? QString() : QStringLiteral("  (") + id + u')'));
+    }
+    std::optional<SYWanted*> item = lookup.find();
+    if (!item) return 1;
+    if (dynamic_cast<SYWantedFile*>(*item)) {
+        fail(QStringLiteral("\"%1\" is a file found on the player, not a selected item; it is never deleted without your confirmation.").arg(given));
+        return 1;
+    }
+    QString kind = dynamic_cast<SYWantedPlaylist*>(*item) ? QStringLiteral("playlist")
+                   : dynamic_cast<SYWantedAlbum*>(*item)  ? QStringLiteral("album")
+                                                           : QStringLiteral("song");
+    QString name = (*item)->valueForKey("Name").toString();
+    c.removeItem(*item);
+    print(QStringLiteral("Removed the %1 \"%2\".").arg(kind, name));
+    return 0;
+}
+
+int mode(Session& session, const QString& given, const QString& value) {
+    int m = value == u"as-playlist" ? 0 : value == u"as-albums" ? 1 : -1;
+    if (m < 0) {
+        fail(QStringLiteral("mode: say as-playlist or as-albums, not \"%1\"").arg(value));
+        return 2;
+    }
+    std::optional<SYWantedPlaylist*> playlist = findWanted<SYWantedPlaylist>(session.controller(), QStringLiteral("selected playlist"), given);
+    if (!playlist) return 1;
+    session.controller().setPlaylistMode(*playlist, m);
+    print(QStringLiteral("The playlist \"%1\" is laid out %2.").arg((*playlist)->valueForKey("Name").toString(), modeName(m).toLower()));
+    return 0;
+}
+
+int check(Session& session, const QString& albumName, const QString& trackGiven, const QString& value) {
+    int on = value == u"on" ? 1 : value == u"off" ? 0 : -1;
+    if (on < 0) {
+        fail(QStringLiteral("check: say on or off, not \"%1\"").arg(value));
+        return 2;
+    }
+    std::optional<SYWantedAlbum*> album = findWanted<SYWantedAlbum>(session.controller(), QStringLiteral("selected album"), albumName);
+    if (!album) return 1;
+    Lookup<SYWantedAlbumTrack*> lookup(QStringLiteral("track"), trackGiven);
+    bool isNumber = false;
+    int number = trackGiven.toInt(&isNumber);
+    for (const auto& row : (*album)->songs()) {
+        QString id = isNumber ? (row->index() == number ? trackGiven : QString()) : row->persistentID();
+        lookup.add(row.get(), id, row->song()->name(), QStringLiteral("%1 %2").arg(row->index()).arg(row->song()->name()));
+    }
+    std::optional<SYWantedAlbumTrack*> row = lookup.find();
+    if (!row) return 1;
+    session.controller().setTrackChecked(*row, on == 1);
+    print(QStringLiteral("%1 \"%2\" in \"%3\".").arg(on ? QStringLiteral("Ticked") : QStringLiteral("Unticked"), (*row)->song()->name(), (*album)->album()->name()));
+    return 0;
+}
+
+}  // namespace
+
+int selectCommand(const Options& o) {
+    const QStringList& p = o.positional;
+    QString sub = p.value(0);
+    static const std::map<QString, int> arity = {
+        {QStringLiteral("list"), 1},        {QStringLiteral("add-playlist"), 2}, {QStringLiteral("add-album"), 2}, {QStringLiteral("add-song"), 2},
+        {QStringLiteral("remove"), 2},      {QStringLiteral("mode"), 3},         {QStringLiteral("check"), 4},
+    };
+    auto it = arity.find(sub);
+    if (it == arity.end() || p.size() != it->second) {
+        if (it == arity.end() && !sub.isEmpty()) fail(QStringLiteral("select: unknown action \"%1\"").arg(sub));
+        std::fputs(kSelectUsage, stderr);
+        return 2;
+    }
+    Session session(o);
+    if (!session.restore()) return 1;
+    int status;
+    if (sub == u"list") status = list(session, o);
+    else if (sub == u"add-playlist") status = addPlaylist(session, p[1]);
+    else if (sub == u"add-album") status = addAlbum(session, p[1]);
+    else if (sub == u"add-song") status = addSong(session, p[1]);
+    else if (sub == u"remove") status = remove(session, p[1]);
+    else if (sub == u"mode") status = mode(session, p[1], p[2]);
+    else status = check(session, p[1], p[2], p[3]);
+    // A selection that could not be saved is a failure, whatever was printed.
+    return status == 0 && session.ui().hadWarnings() ? 1 : status;
+}
+
+}  // namespace cli

@@ -1,0 +1,53 @@
+#pragma once
+
+// What the command-line commands share: their options, and a session that
+// starts the program the way the window does, up to what a command needs.
+
+#include "CliUserInterface.h"
+#include "Controller.h"
+#include "platform/Defaults.h"
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+namespace cli {
+
+struct Options {
+    QString command;
+    QStringList positional;
+    QString library, config, volumes;
+    bool yes = false, json = false, help = false, dryRun = false, watch = false;
+};
+
+class Session {
+public:
+    explicit Session(const Options& o);
+
+    // Settings and library; false when the command cannot go on.
+    bool loadLibrary();
+    // Also the saved selection and the record of files on the player.
+    bool restore();
+
+    Controller& controller() { return controller_; }
+    Defaults& defaults() { return defaults_; }
+    CliUserInterface& ui() { return ui_; }
+
+private:
+    Defaults defaults_;
+    CliUserInterface ui_;
+    Controller controller_;
+};
+
+void fail(const QString& message);
+void print(const QString& text);
+void printJson(const QJsonObject& object);
+
+int libraryCommand(const Options& o);
+int selectCommand(const Options& o);
+int configCommand(const Options& o);
+int planCommand(const Options& o);
+int syncCommand(const Options& o);
+int watchCommand(const Options& o);
+
+}  // namespace cli
