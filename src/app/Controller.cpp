@@ -1,23 +1,55 @@
+// Start-up, shutdown and the saved state.
+
 #include "Controller.h"
 
 #include "library/LibraryLoader.h"
+#include "planning/SavedState.h"
 #include "platform/Defaults.h"
+#include "platform/FileSystem.h"
 #include "platform/Locations.h"
 #include "platform/UserInterface.h"
+#include "workers/Convertor.h"
+#include "workers/Copier.h"
 #include "workers/Encoder.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
+#include <QTimer>
 
 Controller::Controller(Defaults& defaults, UserInterface& ui, Options options, QObject* parent)
     : QObject(parent), defaults_(defaults), ui_(ui), options_(std::move(options)) {}
 
-Controller::~Controller() = default;
+Controller::~Controller() { stopWorkers(); }
 
 QString Controller::pathToPlayer() const { return defaults_.string("pathToPlayer"); }
+
+bool Controller::startUp() {
+    if (!loadLibrary()) return false;
+    restorePreviousFiles();
+    startWorkers();
+    checkMounted();
+    restoreWantedStuff();
+    ui_.reloadData();
+    updatePlayer();
+    updateStatus();
+    // The conversion percentage, ten times a second.
+    progressTimer_ = new QTimer(this);
+    progressTimer_->setInterval(100);
+    connect(progressTimer_, &QTimer::timeout, this, &Controller::updateProgress);
+    progressTimer_->start();
+    updateProgress();
+    return true;
+}
 
 bool Controller::loadLibrary() {
     conversionOn_ = mp3EncoderAvailable();
     defaults_.registerDefaults(Defaults::standardDefaults());
-    songContext_ = std::make_unique<SongContext>(defaults_, conversionOn_, Locations::cacheFolder());
+    QString cache = options_.cacheFolder.isEmpty() ? Locations::cacheFolder() : options_.cacheFolder;
+    if (!cache.endsWith(u'/')) cache += u'/';
+    songContext_ = std::make_unique<SongContext>(defaults_, conversionOn_, cache);
     library_ = std::make_unique<Library>(*songContext_);
+    selection_ = std::make_unique<Selection>(*library_);
 
     QString file = options_.libraryFile.isEmpty() ? Locations::defaultLibraryFile() : options_.libraryFile;
     pathToItunes_ = pathResolved(file, false);
@@ -26,4 +58,166 @@ bool Controller::loadLibrary() {
     library_->groupAlbums();
     library_->readPlaylistsFrom(loader.document().get());
     return true;
+}
+
+void Controller::checkMounted() {
+    QString player = pathToPlayer();
+    setMounted(!player.isEmpty() && fsys::existsNoFollow(player));
+}
+
+void Controller::setMounted(bool mounted) {
+    mounted_ = mounted;
+    if (mounted) songContext_->setFatNames(Volumes::isFatFamily(pathToPlayer()));
+}
+
+void Controller::setReadOnly() {
+    readOnly_ = true;
+    if (!copierThread_) copierBusy_ = false;  // no copier will come
+}
+
+// ---- workers ----
+
+void Controller::startWorkers() {
+    if (convertorThread_ || readOnly_) return;
+    copierBusy_ = true;  // until the copier has registered
+    auto launch = [this](std::unique_ptr<QThread>& thread, Worker& worker, const char* name) {
+        thread = std::make_unique<QThread>();
+        thread->setObjectName(QLatin1String(name));
+        worker.moveToThread(thread.get());
+        connect(thread.get(), &QThread::started, &worker, &Worker::start);
+        thread->start();
+    };
+    convertorObject_ = std::make_unique<Convertor>(*this, *this, defaults_);
+    copierObject_ = std::make_unique<Copier>(*this, *this, defaults_);
+    launch(convertorThread_, *convertorObject_, "convertor");
+    launch(copierThread_, *copierObject_, "copier");
+}
+
+void Controller::stopWorkers() {
+    if (!convertorThread_) return;
+    convertorObject_->requestStop();
+    copierObject_->requestStop();
+    for (QThread* thread : {convertorThread_.get(), copierThread_.get()}) {
+        thread->quit();
+        // A worker may be waiting for a call that runs on this thread: serve
+        // the calls until it has finished.
+        while (!thread->wait(10)) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    convertorObject_.reset();
+    copierObject_.reset();
+    convertorThread_.reset();
+    copierThread_.reset();
+    convertor_ = nullptr;
+    copier_ = nullptr;
+}
+
+bool Controller::applicationShouldTerminate() {
+    {
+        std::lock_guard lock(work_.todoLock);
+        work_.toCopyList.clear();
+        work_.toMoveList.clear();
+        work_.toDeleteList.clear();
+        work_.todoList.clear();
+    }
+    runCopier();
+    return !copierBusy_;
+}
+
+// ---- saved state ----
+
+void Controller::restorePreviousFiles() {
+    std::optional<plist::Object> saved = defaults_.object("previousSongs");
+    if (!saved) return;
+    previousFilesSet_ = true;
+    QHash<QString, Song*> files = SavedState::restorePreviousFiles(*saved, *library_);
+    std::lock_guard lock(work_.todoLock);
+    work_.previousFiles = std::move(files);
+}
+
+void Controller::restoreWantedStuff() {
+    if (std::optional<plist::Object> saved = defaults_.object("wantedStuff")) {
+        selection_->restore(*saved);
+        return;
+    }
+    // The older form: a flat list of wanted songs, and a player filled under
+    // the older naming, whose files are taken over once.
+    std::optional<plist::Object> oldList = defaults_.object("wantedSongs");
+    SavedState::LegacyScan legacy;
+    if (!oldList || !previousFilesSet_) legacy = SavedState::scanLegacyPlayer(*library_, pathToPlayer());
+    if (!previousFilesSet_) {
+        {
+            std::lock_guard lock(work_.todoLock);
+            work_.previousFiles = legacy.files;
+        }
+        writePreviousFiles();
+    }
+    std::vector<Song*> wanted = legacy.songs;
+    if (oldList) {
+        wanted.clear();
+        if (const plist::Object::Array* ids = oldList->ifArray()) {
+            for (const plist::Object& id : *ids)
+                if (const std::string* s = id.ifString())
+                    if (Song* song = library_->songWithPersistentId(QString::fromStdString(*s))) wanted.push_back(song);
+        }
+    }
+    selection_->wantedStuff() = selection_->wantedObjectsForSongs(wanted);
+    writeWantedStuff();
+}
+
+bool Controller::writeWantedStuff() {
+    if (readOnly_) return true;
+    auto written = defaults_.set("wantedStuff", selection_->propertyList());
+    if (!written) ui_.warning(QStringLiteral("The selection could not be saved: ") + written.error());
+    return bool(written);
+}
+
+void Controller::writePreviousFiles() {
+    if (readOnly_) return;
+    plist::Object saved;
+    {
+        std::lock_guard lock(work_.todoLock);
+        saved = SavedState::previousSongs(work_.previousFiles);
+    }
+    auto written = defaults_.set("previousSongs", std::move(saved));
+    if (!written) ui_.warning(QStringLiteral("The record of the files on the player could not be saved: ") + written.error());
+}
+
+// ---- the selection ----
+
+void Controller::addSongs(const std::vector<Song*>& songs) {
+    selection_->addSongs(songs);
+    afterAddition();
+}
+
+void Controller::addPlaylists(const QStringList& persistentIds) {
+    selection_->addPlaylists(persistentIds);
+    afterAddition();
+}
+
+void Controller::afterAddition() {
+    writeWantedStuff();
+    ui_.reloadData();
+    if (!updateDue_) requestUpdate();
+    updateDue_ = true;
+}
+
+void Controller::removeItem(const SYWanted* item) {
+    selection_->removeItem(item);
+    ui_.reloadData();
+    if (!updateDue_) requestUpdate();
+    updateDue_ = true;
+    writeWantedStuff();
+}
+
+void Controller::setTrackChecked(SYWantedAlbumTrack* row, bool checked) {
+    row->setChecked(checked ? 1 : 0);
+    ui_.reloadItem(row->album());
+    writeWantedStuff();
+    requestUpdate();
+}
+
+void Controller::setPlaylistMode(SYWantedPlaylist* playlist, int mode) {
+    playlist->setMode(mode);
+    writeWantedStuff();
+    requestUpdate();
 }

@@ -4,32 +4,68 @@
 // work lists shared with the workers and the player's state, and carries out
 // start-up and shutdown in their fixed order. It never touches a widget; what
 // people should see goes through UserInterface.
+//
+// Lives on the main thread. The work lists and previousFiles are shared with
+// the two worker threads under todoLock; everything else is main-thread only.
 
+#include "StatusView.h"
 #include "library/Library.h"
 #include "library/SongContext.h"
+#include "platform/Volumes.h"
+#include "selection/Selection.h"
+#include "workers/ControllerPort.h"
+#include "workers/WorkLists.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 
 #include <memory>
+#include <optional>
 
+class Convertor;
+class Copier;
 class Defaults;
+class QThread;
+class QTimer;
 class UserInterface;
+class Worker;
 
-class Controller : public QObject {
+class Controller : public QObject, public ControllerPort {
     Q_OBJECT
 public:
     struct Options {
         QString libraryFile;  // empty: the default place
+        QString cacheFolder;  // empty: the default place
     };
 
     Controller(Defaults& defaults, UserInterface& ui, Options options, QObject* parent = nullptr);
     ~Controller() override;
 
-    // Start-up up to the library: conversion check, registered defaults, the
-    // library read (with its alerts), albums and playlists. False when the
-    // user chose to quit or the library could not be read.
+    // ---- start-up and shutdown ----
+    // The whole start in its fixed order; false when the user chose to quit
+    // or the library could not be read.
+    bool startUp();
+    // Parts of it, for commands that need less.
     bool loadLibrary();
+    void restorePreviousFiles();
+    void restoreWantedStuff();
+    void restoreSavedState() {
+        restorePreviousFiles();
+        restoreWantedStuff();
+    }
+    void startWorkers();
+    // A quit empties the pending work; it is refused while the copier is in
+    // a pass (it stops after the file in hand). Answers whether to quit now.
+    bool applicationShouldTerminate();
+    // Stops both workers after the item in hand and waits for their threads,
+    // serving their calls meanwhile.
+    void stopWorkers();
+
+    // Plans without workers and writes nothing: for showing what a sync
+    // would do.
+    void setReadOnly();
+    bool readOnly() const { return readOnly_; }
 
     bool conversionOn() const { return conversionOn_; }
     const QString& pathToItunes() const { return pathToItunes_; }
@@ -38,10 +74,82 @@ public:
     Defaults& defaults() { return defaults_; }
     SongContext& songContext() { return *songContext_; }
 
+    // ---- the player ----
     // The user default "pathToPlayer", or a null string.
     QString pathToPlayer() const;
+    bool mounted() const { return mounted_; }
+    // Whether anything exists at the player path now.
+    void checkMounted();
+    void setMounted(bool mounted);
+
+    // ---- saved state ----
+    bool writeWantedStuff();
+    void writePreviousFiles() override;
+    bool previousFilesSet() const { return previousFilesSet_; }
+
+    // ---- the selection ----
+    Selection& selection() { return *selection_; }
+    std::vector<std::unique_ptr<SYWanted>>& wantedStuff() { return selection_->wantedStuff(); }
+    // Additions and removals as drops and the list make them: saved at once,
+    // the list reloaded and a planning pass requested.
+    void addSongs(const std::vector<Song*>& songs);
+    void addPlaylists(const QStringList& persistentIds);
+    void removeItem(const SYWanted* item);
+    // Edits inside the list: a track's check box, a playlist's layout.
+    void setTrackChecked(SYWantedAlbumTrack* row, bool checked);
+    void setPlaylistMode(SYWantedPlaylist* playlist, int mode);
+
+    // ---- planning ----
+    // A deferred pass in 0.1 s that gathers quick successive changes.
+    void requestUpdate();
+    bool updateDue() const { return updateDue_; }
+    void updatePlayer();
+    void refreshPlayer() { updatePlayer(); }
+    quint64 bytesToCopy();
+    const QHash<QString, SYWanted*>& wantedByLayout() const { return wantedByLayout_; }
+    WorkLists& work() { return work_; }
+
+    // ---- background work ----
+    void runCopier() override;
+    bool convertorBusy() const { return convertorBusy_; }
+    bool copierBusy() const { return copierBusy_; }
+    // Nothing pending or under way: no planning due, both workers idle.
+    bool idle() const { return !updateDue_ && !convertorBusy_ && !copierBusy_ && !convertorQueued_ && !copierQueued_; }
+
+    // ---- status ----
+    void updateStatus() override;
+    void updateProgress();
+    const StatusView& status() const { return status_; }
+    // The conversion percentage, or nothing when no conversion is under way.
+    std::optional<int> conversionPercent() const;
+
+    // ControllerPort: the workers' messages.
+    void setConvertor(Convertor* convertor) override;
+    void setCopier(Copier* copier) override;
+    void setConvertorBusy(bool busy) override;
+    void setCopierBusy(bool busy) override;
+    void setConvertingSong(const Record& record, const QString& path) override;
+    void setCopyingSong(const Record& record) override;
+    void setMovingSong(const Record& record) override;
+    void setDeletingSong(Song* song) override;
+    bool copyListUpdated() override;
+    bool moveListUpdated() override;
+
+    const Record& convertingSong() const { return convertingSong_; }
+    const Record& copyingSong() const { return copyingSong_; }
+    const Record& movingSong() const { return movingSong_; }
+    Song* deletingSong() const { return deletingSong_; }
+
+Q_SIGNALS:
+    // A worker became idle (for front ends that wait for the work to end).
+    void workerIdle();
 
 private:
+    void updatePlayerDeferred();
+    void runConvertor();
+    void afterAddition();
+    void redrawRecordRow(const Record& record);
+
     Defaults& defaults_;
     UserInterface& ui_;
     Options options_;
@@ -50,4 +158,35 @@ private:
     QString pathToItunes_;
     std::unique_ptr<SongContext> songContext_;
     std::unique_ptr<Library> library_;
+    std::unique_ptr<Selection> selection_;
+    QHash<QString, SYWanted*> wantedByLayout_;
+
+    WorkLists work_;
+    bool previousFilesSet_ = false;
+    bool updateDue_ = false;
+    bool mounted_ = false;
+    bool readOnly_ = false;
+
+    // The workers: each object lives in its thread; the pointers are set when
+    // the worker registers.
+    std::unique_ptr<QThread> convertorThread_, copierThread_;
+    std::unique_ptr<Convertor> convertorObject_;
+    std::unique_ptr<Copier> copierObject_;
+    Convertor* convertor_ = nullptr;
+    Copier* copier_ = nullptr;
+    bool convertorBusy_ = false;
+    bool copierBusy_ = true;  // until the copier has registered
+    bool convertorQueued_ = false;  // a pass was asked for and has not begun
+    bool copierQueued_ = false;
+    bool copyListUpdated_ = false;
+    bool moveListUpdated_ = false;
+    Record convertingSong_;
+    QString convertingPath_;
+    Record copyingSong_;
+    Record movingSong_;
+    Song* deletingSong_ = nullptr;
+
+    StatusView status_;
+    std::optional<Volumes::VolumeSizes> lastSizes_;  // the last good reading
+    QTimer* progressTimer_ = nullptr;
 };

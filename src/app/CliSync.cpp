@@ -1,0 +1,201 @@
+// brisle plan --json, brisle sync [--dry-run]: the sync without the window.
+
+#include "CliSession.h"
+
+#include "SignalWatcher.h"
+#include "library/PathUtils.h"
+#include "platform/Locations.h"
+#include "platform/Volumes.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QTimer>
+
+#include <csignal>
+
+namespace cli {
+
+namespace {
+
+QJsonValue songId(const Song* song) { return song ? QJsonValue(song->persistentId()) : QJsonValue(); }
+
+struct Pending {
+    std::size_t conversions = 0, copies = 0, moves = 0, deletions = 0;
+    std::size_t total() const { return conversions + copies + moves + deletions; }
+};
+
+Pending pendingOf(Controller& c) {
+    std::lock_guard lock(c.work().todoLock);
+    return {c.work().todoList.size(), c.work().toCopyList.size(), c.work().toMoveList.size(), c.work().toDeleteList.size()};
+}
+
+// The player must be chosen and there; says why not.
+bool playerReady(Controller& c) {
+    QString player = c.pathToPlayer();
+    if (player.isEmpty()) {
+        fail(QStringLiteral("no player is chosen; choose one with: brisle config set pathToPlayer %1NAME/Music").arg(Locations::volumesFolder()));
+        return false;
+    }
+    c.checkMounted();
+    if (!c.mounted()) {
+        fail(QStringLiteral("the player is not mounted: nothing is at %1").arg(player));
+        return false;
+    }
+    return true;
+}
+
+QJsonObject planJson(Controller& c) {
+    QJsonArray convert, copy, move, del, others;
+    QJsonObject previous;
+    {
+        std::lock_guard lock(c.work().todoLock);
+        for (const Record& r : c.work().todoList) convert.append(QJsonObject{{QStringLiteral("song"), songId(r->song)}, {QStringLiteral("to"), r->to}});
+        for (const Record& r : c.work().toCopyList)
+            copy.append(QJsonObject{{QStringLiteral("song"), songId(r->song)}, {QStringLiteral("from"), r->from}, {QStringLiteral("to"), r->to}});
+        for (const Record& r : c.work().toMoveList)
+            move.append(QJsonObject{{QStringLiteral("song"), songId(r->song)}, {QStringLiteral("from"), r->from}, {QStringLiteral("to"), r->to}});
+        for (const Record& r : c.work().toDeleteList) del.append(QJsonObject{{QStringLiteral("from"), r->from}, {QStringLiteral("song"), songId(r->song)}});
+        for (auto it = c.work().previousFiles.constBegin(); it != c.work().previousFiles.constEnd(); ++it) previous.insert(it.key(), songId(it.value()));
+    }
+    for (const auto& item : c.wantedStuff())
+        if (auto* f = dynamic_cast<const SYWantedFile*>(item.get())) others.append(f->path());
+    return QJsonObject{
+        {QStringLiteral("player"), c.pathToPlayer()},
+        {QStringLiteral("mounted"), c.mounted()},
+        {QStringLiteral("convert"), convert},
+        {QStringLiteral("copy"), copy},
+        {QStringLiteral("move"), move},
+        {QStringLiteral("delete"), del},
+        {QStringLiteral("otherFiles"), others},
+        {QStringLiteral("previousFiles"), previous},
+        {QStringLiteral("bytesToCopy"), qint64(c.bytesToCopy())},
+    };
+}
+
+void printPlan(Controller& c, const Pending& p) {
+    if (p.total() == 0) {
+        print(QStringLiteral("The player is up to date: nothing to convert, copy, move or remove."));
+        return;
+    }
+    std::lock_guard lock(c.work().todoLock);
+    QString player = c.pathToPlayer() + u'/';
+    auto rel = [&](const QString& path) { return path.startsWith(player) ? path.mid(player.size()) : path; };
+    for (const Record& r : c.work().toDeleteList) print(QStringLiteral("remove   ") + rel(r->from));
+    for (const Record& r : c.work().toMoveList) print(QStringLiteral("move     ") + rel(r->from) + QStringLiteral("  ->  ") + rel(r->to));
+    for (const Record& r : c.work().todoList) print(QStringLiteral("convert  ") + r->song->name());
+    for (const Record& r : c.work().toCopyList) print(QStringLiteral("copy     ") + rel(r->to));
+}
+
+QString summary(const Pending& planned, const Pending& left) {
+    QStringList done;
+    auto add = [&](std::size_t n, const char* what) {
+        if (n) done.append(QStringLiteral("%1 %2").arg(n).arg(QLatin1String(what)));
+    };
+    add(planned.conversions - std::min(planned.conversions, left.conversions), "converted");
+    add(planned.copies - std::min(planned.copies, left.copies), "copied");
+    add(planned.moves - std::min(planned.moves, left.moves), "moved");
+    add(planned.deletions - std::min(planned.deletions, left.deletions), "removed");
+    return done.isEmpty() ? QStringLiteral("nothing changed") : done.join(QStringLiteral(", "));
+}
+
+}  // namespace
+
+int planCommand(const Options& o) {
+    if (!o.json) {
+        fail(QStringLiteral("plan: only --json output is offered; \"brisle sync --dry-run\" shows the plan as text"));
+        return 2;
+    }
+    Session session(o);
+    Controller& c = session.controller();
+    c.setReadOnly();
+    if (!session.restore()) return 1;
+    c.checkMounted();
+    c.updatePlayer();
+    printJson(planJson(c));
+    return 0;
+}
+
+int syncCommand(const Options& o) {
+    if (o.watch) return watchCommand(o);
+    Session session(o);
+    Controller& c = session.controller();
+    if (o.dryRun) c.setReadOnly();
+    if (!session.restore()) return 1;
+    if (!playerReady(c)) return 1;
+
+    if (o.dryRun) {
+        c.updatePlayer();
+        printPlan(c, pendingOf(c));
+        return 0;
+    }
+
+    SignalWatcher signals;
+    c.startWorkers();
+    session.ui().showProgressOf(&c);
+    QEventLoop loop;
+    bool interrupted = false;
+    Pending planned;
+    bool planning = true;
+    // Wait for the copier to register, plan once, then wait for the work to end.
+    auto check = [&] {
+        if (planning) {
+            if (c.copierBusy()) return;
+            planning = false;
+            c.updatePlayer();
+            planned = pendingOf(c);
+            if (planned.total() == 0) {
+                loop.quit();
+                return;
+            }
+        }
+        std::lock_guard lock(c.work().todoLock);
+        bool conversionsLeft = !c.work().todoList.empty();
+        if (c.idle() && !conversionsLeft) loop.quit();
+    };
+    QObject::connect(&c, &Controller::workerIdle, &loop, check, Qt::QueuedConnection);
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, check);
+    poll.start(200);
+    QObject::connect(&signals, &SignalWatcher::interrupted, &loop, [&] {
+        if (interrupted) return;
+        interrupted = true;
+        session.ui().finishProgress();
+        print(QStringLiteral("Stopping after the file in hand..."));
+        c.applicationShouldTerminate();
+        planning = false;
+    });
+    loop.exec();
+    session.ui().finishProgress();
+    c.stopWorkers();
+
+    if (interrupted) {
+        print(QStringLiteral("Interrupted: ") + summary(planned, pendingOf(c)) + u'.');
+        return 128 + signals.lastSignal();
+    }
+    Pending left = pendingOf(c);
+    if (planned.total() == 0) {
+        print(QStringLiteral("The player is up to date: nothing to convert, copy, move or remove."));
+        return session.ui().hadWarnings() ? 1 : 0;
+    }
+    c.updateStatus();
+    print(QStringLiteral("Done: ") + summary(planned, left) + QStringLiteral(". ") + c.status().freeSpace + u'.');
+    if (left.copies || left.moves || left.deletions) {
+        QStringList failed;
+        std::lock_guard lock(c.work().todoLock);
+        for (const Record& r : c.work().toCopyList) failed.append(QStringLiteral("  ") + r->to + QStringLiteral(" (from ") + r->from + u')');
+        for (const Record& r : c.work().toMoveList) failed.append(QStringLiteral("  ") + r->to + QStringLiteral(" (moving ") + r->from + u')');
+        for (const Record& r : c.work().toDeleteList) failed.append(QStringLiteral("  ") + r->from + QStringLiteral(" (removing)"));
+        fail(QStringLiteral("%1 files could not be put in place:\n%2").arg(failed.size()).arg(failed.join(u'\n')));
+        return 1;
+    }
+    return session.ui().hadWarnings() ? 1 : 0;
+}
+
+int watchCommand(const Options&) {
+    fail(QStringLiteral("sync --watch is not available yet"));
+    return 2;
+}
+
+}  // namespace cli

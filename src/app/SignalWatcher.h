@@ -1,0 +1,24 @@
+#pragma once
+
+// Turns SIGINT and SIGTERM into a Qt signal on the main thread, so that a
+// command can stop its work after the file in hand instead of dying mid-way.
+
+#include <QObject>
+
+class QSocketNotifier;
+
+class SignalWatcher : public QObject {
+    Q_OBJECT
+public:
+    explicit SignalWatcher(QObject* parent = nullptr);
+    ~SignalWatcher() override;
+
+    int lastSignal() const { return lastSignal_; }
+
+Q_SIGNALS:
+    void interrupted(int signal);
+
+private:
+    QSocketNotifier* notifier_ = nullptr;
+    int lastSignal_ = 0;
+};

@@ -1,0 +1,212 @@
+#include "Copier.h"
+
+#include "PlayerFiles.h"
+#include "RecordList.h"
+#include "library/PathUtils.h"
+#include "library/Song.h"
+#include "platform/Defaults.h"
+#include "platform/FileSystem.h"
+#include "platform/Locations.h"
+
+#include <QDir>
+#include <QThread>
+
+#include <cmath>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// One pass:
+//   deletions (always read from the shared list)
+//   -> the moves of the move snapshot
+//   -> one copy from the copy snapshot
+//   -> back to the deletions, until the copy snapshot is used up.
+// The snapshots are refreshed only when the controller says its lists changed.
+
+void Copier::setList(RecordList& toCopyList, RecordList& toMoveList, RecordList& toDeleteList, QHash<QString, Song*>& previousFiles, std::mutex& todoLock) {
+    toCopyList_ = &toCopyList;
+    toMoveList_ = &toMoveList;
+    toDeleteList_ = &toDeleteList;
+    previousFiles_ = &previousFiles;
+    todoLock_ = &todoLock;
+}
+
+void Copier::start() {
+    callRoot([this] { root_.setCopier(this); });
+}
+
+namespace {
+
+QStringList components(const QString& path) {
+    QStringList parts = path.split(u'/', Qt::SkipEmptyParts);
+    if (path.startsWith(u'/')) parts.prepend(QStringLiteral("/"));
+    return parts;
+}
+
+QString joinFirst(const QStringList& parts, qsizetype n) {
+    QString path;
+    for (qsizetype i = 1; i < n; ++i) path += u'/' + parts[i];
+    return path.isEmpty() ? QStringLiteral("/") : path;
+}
+
+bool folderIsEmpty(const QString& folder) {
+    // Unreadable or missing counts as empty: removing it then simply fails.
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).isEmpty();
+}
+
+}  // namespace
+
+bool Copier::fileWillBeAddedTo(const QString& folder) {
+    if (fsys::isDirectory(folder)) return true;
+    return createDirectoryAtPath(folder);
+}
+
+bool Copier::createDirectoryAtPath(const QString& path) {
+    QStringList parts = components(path);
+    // Below the volumes folder comes the volume, which is never created here.
+    qsizetype first = components(Locations::volumesFolder()).size() + 2;
+    if (parts.size() < first) return true;
+    for (qsizetype i = first; i <= parts.size(); ++i) {
+        QString partial = joinFirst(parts, i);
+        if (fsys::existsNoFollow(partial)) continue;
+        if (::mkdir(fsys::encode(partial).constData(), 0777) != 0 && errno != EEXIST) return false;
+    }
+    return true;
+}
+
+bool Copier::fileRemovedFrom(const QString& folder, const QString& playerFolder) {
+    PlayerGuard guard(playerFolder);
+    QStringList parts = components(folder);
+    qsizetype base = components(playerFolder).size() + 1;
+    for (qsizetype n = parts.size(); n >= base; --n) {
+        QString partial = joinFirst(parts, n);
+        if (!guard.contains(partial)) break;
+        if (folderIsEmpty(partial)) ::rmdir(fsys::encode(partial).constData());
+    }
+    return true;
+}
+
+bool Copier::sameFile(const QString& from, const QString& to) {
+    std::optional<double> toDate = fsys::modificationTime(to), fromDate = fsys::modificationTime(from);
+    std::optional<std::uint64_t> toSize = fsys::size(to), fromSize = fsys::size(from);
+    if (!toDate || !fromDate || !toSize || !fromSize) return false;
+    double d = *toDate - *fromDate;
+    bool datesAgree = (d > -5 && d < 5) || (d > -3605 && d < -3595) || (d > 3595 && d < 3605);
+    return datesAgree && *toSize == *fromSize;
+}
+
+void Copier::process() {
+    Q_ASSERT(QThread::currentThread() == thread());
+    callRoot([this] { root_.setCopierBusy(true); });
+    PlayerGuard guard(defaults_.string("pathToPlayer"));
+    std::deque<Record> copies, moves;
+    auto snapshot = [this](const RecordList* list) {
+        std::lock_guard lock(*todoLock_);
+        return std::deque<Record>(list->begin(), list->end());
+    };
+    copies = snapshot(toCopyList_);
+    moves = snapshot(toMoveList_);
+    for (;;) {
+        if (stopping()) break;
+        serveDeletions(guard);
+        if (callRoot([this] { return root_.moveListUpdated(); })) moves = snapshot(toMoveList_);
+        serveMoves(moves, guard);
+        if (stopping()) break;
+        if (callRoot([this] { return root_.copyListUpdated(); })) copies = snapshot(toCopyList_);
+        if (!copyOne(copies, guard)) break;
+    }
+    // What was copied should reach the device, not only the cache.
+    if (guard.isValid()) {
+        int fd = ::open(fsys::encode(guard.folder()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) {
+            ::syncfs(fd);
+            ::close(fd);
+        }
+    }
+    callRoot([this] {
+        root_.setCopierBusy(false);
+        root_.setCopyingSong(nullptr);
+        root_.updateStatus();
+    });
+}
+
+void Copier::serveDeletions(const PlayerGuard& guard) {
+    std::unique_lock lock(*todoLock_);
+    while (!toDeleteList_->empty()) {
+        Record record = toDeleteList_->takeFirst();
+        previousFiles_->remove(record->from);
+        lock.unlock();
+        callRoot([this, &record] {
+            root_.writePreviousFiles();
+            root_.setCopyingSong(nullptr);
+            root_.setMovingSong(nullptr);
+            if (record->song) root_.setDeletingSong(record->song);
+        });
+        if (guard.contains(record->from)) {
+            playerfiles::removeFile(record->from);
+            fileRemovedFrom(pathByRemovingLastComponent(record->from), guard.folder());
+        }
+        lock.lock();
+    }
+    lock.unlock();
+    callRoot([this] { root_.setDeletingSong(nullptr); });
+}
+
+void Copier::serveMoves(std::deque<Record>& moves, const PlayerGuard& guard) {
+    while (!moves.empty() && !stopping()) {
+        Record record = moves.front();
+        moves.pop_front();
+        callRoot([this, &record] { root_.setMovingSong(record); });
+        bool safe = guard.contains(record->from) && guard.contains(record->to);
+        if (safe) {
+            fileWillBeAddedTo(pathByRemovingLastComponent(record->to));
+            playerfiles::moveFile(record->from, record->to);
+            fileRemovedFrom(pathByRemovingLastComponent(record->from), guard.folder());
+        }
+        {
+            std::lock_guard lock(*todoLock_);
+            toMoveList_->removeIdentical(record.get());
+            if (safe) {
+                previousFiles_->remove(decomposed(record->from));
+                previousFiles_->insert(decomposed(record->to), record->song);
+            }
+        }
+        callRoot([this] { root_.writePreviousFiles(); });
+    }
+    callRoot([this] {
+        root_.setMovingSong(nullptr);
+        root_.updateStatus();
+    });
+}
+
+bool Copier::copyOne(std::deque<Record>& copies, const PlayerGuard& guard) {
+    if (copies.empty()) return false;
+    Record record = copies.front();
+    copies.pop_front();
+    Song* song = record->song;
+    // Waits in the list until the convertor has put it in the cache.
+    if (song && !song->isCached() && song->needsConversion()) return true;
+    if (!guard.contains(record->to)) return true;
+    QString folder = pathByRemovingLastComponent(record->to);
+    if (!fileWillBeAddedTo(folder)) return true;
+    callRoot([this, &record] { root_.setCopyingSong(record); });
+    if (fsys::existsNoFollow(record->to)) {
+        // Already in place: nothing to do. Otherwise the file in the way goes,
+        // and a later snapshot that holds the record copies it.
+        if (!sameFile(record->from, record->to)) playerfiles::removeFile(record->to);
+        return true;
+    }
+    if (!playerfiles::copyFile(record->from, record->to)) {
+        fileRemovedFrom(folder, guard.folder());
+        return true;
+    }
+    playerfiles::removeFile(hiddenPath(record->to));
+    {
+        std::lock_guard lock(*todoLock_);
+        toCopyList_->removeMatching(record->to, record->from);
+        previousFiles_->insert(record->to, song);
+    }
+    callRoot([this] { root_.writePreviousFiles(); });
+    return true;
+}

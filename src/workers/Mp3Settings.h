@@ -1,0 +1,24 @@
+#pragma once
+
+// The MP3 exporter's settings, kept as the QuickTime "QT atom container" the
+// original program built, so stored settings stay byte-compatible.
+//
+// Layout (every header field big-endian):
+//   container header  10 reserved zero bytes, 16-bit lock count 0
+//   'sean' root atom  ID 1, one child
+//     'Lame'          ID 1000, five children, in this order:
+//       'VERS'        ID 1, 4 bytes: 1 in the processor's own byte order
+//       'QUAL'        ID 1, 4 bytes: the bit rate in kbit/s, big-endian
+//       'MIN ' 'AVG ' 'MAX '  ID 1, 4 bytes: 0
+// A QT atom header is 20 bytes: size (header included), type, atom ID,
+// 16 reserved bits, 16-bit child count, 32 reserved bits.
+
+#include <QByteArray>
+
+#include <optional>
+
+QByteArray makeMp3SettingsContainer(int bitrateKbps);
+
+// The bit rate in 'Lame'/'QUAL', or nothing when the container is malformed
+// (any size running past its parent, a wrong root) or holds no positive rate.
+std::optional<int> mp3BitrateFromSettings(const QByteArray& container);

@@ -1,0 +1,153 @@
+#include "PlayerFiles.h"
+
+#include "library/PathUtils.h"
+#include "platform/FileSystem.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString errorText(const QString& what) { return what + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno)); }
+
+QString canonicalOrEmpty(const QString& path) { return QFileInfo(path).canonicalFilePath(); }
+
+bool hasDotComponent(const QString& path) {
+    for (const QString& part : path.split(u'/'))
+        if (part == u"." || part == u"..") return true;
+    return false;
+}
+
+}  // namespace
+
+PlayerGuard::PlayerGuard(QString playerFolder) {
+    while (playerFolder.size() > 1 && playerFolder.endsWith(u'/')) playerFolder.chop(1);
+    if (!QDir::isAbsolutePath(playerFolder) || playerFolder == u"/" || hasDotComponent(playerFolder)) return;
+    folder_ = decomposed(playerFolder);
+    canonical_ = canonicalOrEmpty(playerFolder);
+}
+
+bool PlayerGuard::contains(const QString& path) const {
+    if (folder_.isEmpty() || hasDotComponent(path)) return false;
+    QString p = decomposed(path);
+    if (!p.startsWith(folder_ + u'/') || p.size() == folder_.size() + 1) return false;
+    if (p.contains(QStringLiteral("//"))) return false;
+    // A symbolic link inside the player must not lead out of it: the nearest
+    // existing folder above the path must resolve to somewhere inside.
+    if (canonical_.isEmpty()) return true;
+    QString parent = pathByRemovingLastComponent(p);
+    while (parent.size() > folder_.size() && !fsys::existsNoFollow(parent)) parent = pathByRemovingLastComponent(parent);
+    QString resolved = canonicalOrEmpty(parent);
+    if (resolved.isEmpty()) return true;  // vanished meanwhile: nothing to follow
+    resolved = decomposed(resolved);
+    return resolved == decomposed(canonical_) || resolved.startsWith(decomposed(canonical_) + u'/');
+}
+
+namespace playerfiles {
+
+const QString kPartialPrefix = QStringLiteral(".brisle-partial-");
+
+bool isPartialName(const QString& fileName) { return fileName.startsWith(kPartialPrefix); }
+
+namespace {
+
+bool copyBytes(int in, int out) {
+    // In-kernel copy where the file systems allow it; plain reads otherwise.
+    for (;;) {
+        ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+        if (n > 0) continue;
+        if (n == 0) return true;
+        if (errno == EINTR) continue;
+        if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF) break;
+        return false;
+    }
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n == 0) return true;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        for (ssize_t done = 0; done < n;) {
+            ssize_t w = ::write(out, buffer.data() + done, std::size_t(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) return false;
+            done += w;
+        }
+    }
+}
+
+}  // namespace
+
+std::expected<void, QString> copyFile(const QString& from, const QString& to) {
+    QByteArray source = fsys::encode(from);
+    int in = ::open(source.constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return std::unexpected(errorText(QStringLiteral("cannot read ") + from));
+    struct stat st;
+    if (::fstat(in, &st) != 0) {
+        ::close(in);
+        return std::unexpected(errorText(QStringLiteral("cannot read ") + from));
+    }
+    QString temp = pathByRemovingLastComponent(to) + u'/' + kPartialPrefix + QString::number(QRandomGenerator::global()->generate(), 16);
+    QByteArray tempBytes = fsys::encode(temp);
+    int out = ::open(tempBytes.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (out < 0) {
+        QString message = errorText(QStringLiteral("cannot write ") + to);
+        ::close(in);
+        return std::unexpected(message);
+    }
+    bool ok = copyBytes(in, out);
+    QString message = ok ? QString() : errorText(QStringLiteral("cannot copy ") + from + QStringLiteral(" to ") + to);
+    ::close(in);
+    // The date test of the next pass relies on the source's modification time.
+    struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (ok && ::futimens(out, times) != 0) {
+        ok = false;
+        message = errorText(QStringLiteral("cannot set the date of ") + to);
+    }
+    if (::close(out) != 0 && ok) {
+        ok = false;
+        message = errorText(QStringLiteral("cannot write ") + to);
+    }
+    if (ok && ::rename(tempBytes.constData(), fsys::encode(to).constData()) != 0) {
+        ok = false;
+        message = errorText(QStringLiteral("cannot put ") + to + QStringLiteral(" in place"));
+    }
+    if (!ok) {
+        ::unlink(tempBytes.constData());
+        return std::unexpected(message);
+    }
+    return {};
+}
+
+std::expected<void, QString> moveFile(const QString& from, const QString& to) {
+    QByteArray f = fsys::encode(from), t = fsys::encode(to);
+    if (::renameat2(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), RENAME_NOREPLACE) == 0) return {};
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return std::unexpected(errorText(QStringLiteral("cannot move ") + from + QStringLiteral(" to ") + to));
+    // File systems without the no-replace flag (FUSE drivers): look first.
+    // On case-insensitive ones a rename that only changes letter case finds
+    // the file itself at "to".
+    struct stat a, b;
+    if (::stat(t.constData(), &b) == 0 && !(::stat(f.constData(), &a) == 0 && a.st_ino == b.st_ino && a.st_dev == b.st_dev)) {
+        errno = EEXIST;
+        return std::unexpected(errorText(QStringLiteral("cannot move ") + from + QStringLiteral(" to ") + to));
+    }
+    if (::rename(f.constData(), t.constData()) != 0) return std::unexpected(errorText(QStringLiteral("cannot move ") + from + QStringLiteral(" to ") + to));
+    return {};
+}
+
+bool removeFile(const QString& path) { return ::unlink(fsys::encode(path).constData()) == 0; }
+
+}  // namespace playerfiles

@@ -1,0 +1,42 @@
+#pragma once
+
+// File operations on the player, made safe: nothing is ever created, moved or
+// removed outside the player folder, a copy never stands half-written at its
+// final name, and a move never replaces a file.
+
+#include <QString>
+
+#include <expected>
+
+// The player folder and the test that a path lies inside it, whatever a
+// record or the saved state says: no "..", no prefix tricks, and no symbolic
+// link on the way that leads elsewhere.
+class PlayerGuard {
+public:
+    explicit PlayerGuard(QString playerFolder);
+
+    const QString& folder() const { return folder_; }
+    bool isValid() const { return !folder_.isEmpty(); }
+    // True for paths strictly inside the player folder.
+    bool contains(const QString& path) const;
+
+private:
+    QString folder_;      // as stored, NFD, no trailing "/"
+    QString canonical_;   // with symbolic links resolved, when it exists
+};
+
+namespace playerfiles {
+
+// Temporary copies are named so; the planner removes leftovers of a crash and
+// never shows them as other files.
+extern const QString kPartialPrefix;
+bool isPartialName(const QString& fileName);
+
+// Copies from -> to through a temporary file beside "to", keeping the
+// source's modification time, then renames it into place.
+std::expected<void, QString> copyFile(const QString& from, const QString& to);
+// Renames; fails rather than replace a file already at "to".
+std::expected<void, QString> moveFile(const QString& from, const QString& to);
+bool removeFile(const QString& path);
+
+}  // namespace playerfiles

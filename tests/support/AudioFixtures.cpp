@@ -1,0 +1,95 @@
+#include "support/AudioFixtures.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+namespace fixtures {
+
+std::optional<QByteArray> runTool(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForStarted()) {
+        ADD_FAILURE() << "cannot run " << program.toStdString() << " (needed to make and check audio files): "
+                      << p.errorString().toStdString();
+        return std::nullopt;
+    }
+    p.closeWriteChannel();
+    p.waitForFinished(120000);
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        ADD_FAILURE() << program.toStdString() << ' ' << args.join(u' ').toStdString() << " failed:\n"
+                      << p.readAllStandardError().toStdString();
+        return std::nullopt;
+    }
+    return p.readAllStandardOutput();
+}
+
+bool makeTone(const QString& path, const QStringList& codecArgs, double seconds, int rate, int channels) {
+    QStringList exprs;
+    for (int c = 0; c < channels; ++c) exprs << QStringLiteral("0.4*sin(2*PI*%1*t)").arg(330 + 110 * c);
+    QString layout = channels == 6 ? QStringLiteral("5.1") : QStringLiteral("%1c").arg(channels);
+    if (channels == 1) layout = QStringLiteral("mono");
+    if (channels == 2) layout = QStringLiteral("stereo");
+    const QString source = QStringLiteral("aevalsrc=exprs=%1:s=%2:d=%3:c=%4").arg(exprs.join(u'|')).arg(rate).arg(seconds).arg(layout);
+    QStringList args{QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
+                     QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), source};
+    args << codecArgs << path;
+    return runTool(QStringLiteral("ffmpeg"), args).has_value();
+}
+
+std::optional<AudioInfo> probe(const QString& path) {
+    auto out = runTool(QStringLiteral("ffprobe"),
+                       {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"), QStringLiteral("a:0"),
+                        QStringLiteral("-show_entries"),
+                        QStringLiteral("stream=codec_name,sample_rate,channels,bit_rate:format=duration:format_tags"),
+                        QStringLiteral("-of"), QStringLiteral("json"), path});
+    if (!out) return std::nullopt;
+    const QJsonObject root = QJsonDocument::fromJson(*out).object();
+    const QJsonArray streams = root.value(u"streams").toArray();
+    if (streams.isEmpty()) {
+        ADD_FAILURE() << "ffprobe finds no audio in " << path.toStdString();
+        return std::nullopt;
+    }
+    const QJsonObject s = streams.first().toObject();
+    const QJsonObject format = root.value(u"format").toObject();
+    AudioInfo info;
+    info.codec = s.value(u"codec_name").toString();
+    info.sampleRate = s.value(u"sample_rate").toString().toInt();
+    info.channels = s.value(u"channels").toInt();
+    info.bitRate = s.value(u"bit_rate").toString().toLongLong();
+    info.duration = format.value(u"duration").toString().toDouble();
+    info.tags = format.value(u"tags").toObject();
+    return info;
+}
+
+std::optional<std::vector<std::vector<float>>> decodeChannels(const QString& path, int channels) {
+    auto raw = runTool(QStringLiteral("ffmpeg"), {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
+                                                  QStringLiteral("-i"), path, QStringLiteral("-f"), QStringLiteral("f32le"),
+                                                  QStringLiteral("-c:a"), QStringLiteral("pcm_f32le"), QStringLiteral("-")});
+    if (!raw) return std::nullopt;
+    const auto frames = std::size_t(raw->size()) / sizeof(float) / std::size_t(channels);
+    std::vector<std::vector<float>> out(std::size_t(channels), std::vector<float>(frames, 0.0f));
+    const char* p = raw->constData();
+    for (std::size_t i = 0; i < frames; ++i)
+        for (std::size_t c = 0; c < out.size(); ++c, p += sizeof(float)) std::memcpy(&out[c][i], p, sizeof(float));
+    return out;
+}
+
+double tonePower(const std::vector<float>& samples, double frequency, int rate) {
+    const double w = 2 * M_PI * frequency / rate, coeff = 2 * std::cos(w);
+    double s1 = 0, s2 = 0;
+    for (float x : samples) {
+        const double s0 = x + coeff * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    const double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
+    return samples.empty() ? 0 : power / double(samples.size()) / double(samples.size());
+}
+
+}  // namespace fixtures

@@ -1,0 +1,127 @@
+#pragma once
+
+// A real FAT32 player for tests: an image file made with mkfs.vfat, mounted
+// through fusefat at <a temporary volumes folder>/NAME.
+//
+// Needs /dev/fuse, fusefat, fusermount, mkfs.vfat, fsck.fat and mdir (fuse3,
+// fusefat, dosfstools, mtools); without them construction records a test
+// failure that says what is missing. Create it on the main thread: the
+// fusefat server is a child that ends, unmounting, when that thread does,
+// so a crashed test leaves no mount behind.
+//
+// What fusefat does, for tests that rely on it:
+// - statvfs reports 0 blocks (total, free and available); f_files and
+//   f_ffree carry the cluster counts instead.
+// - Modification times set with utimensat are kept with FAT's two-second
+//   precision, rounded down; times before 1980 wrap into the 2100s. Another
+//   FAT reader (mtools) sees the month one lower than fusefat does. Writing
+//   to an existing file does not change its modification time.
+// - Files can be renamed across folders and over an existing file. Renaming
+//   a FOLDER (even within its parent) loses the folder's contents.
+// - Names with " * < > \ | ? : or control characters are refused (EPERM), so
+//   are all non-ASCII names (fusefat cannot create them; it reads ones made
+//   by mtools). Trailing dots and spaces are kept.
+// - Lookups ignore case ("a.mp3" opens "A.MP3"); a second name differing
+//   only in case cannot be created. Short names that mtools wrote in lower
+//   case show in upper case. The volume label appears as an empty file
+//   named after it in the root.
+// - Sizes are right at once, while a file is still open and after truncation.
+// - Writing at the very end of a small existing file (appending to a 10-byte
+//   file, say) may fail with EPERM; writing a new file in one go works.
+// - Opening an existing file with O_TRUNC and writing it again leaves its
+//   data on a cluster marked free (fsck complains; later files may take it):
+//   write a new file and rename it over the old one instead.
+// - Writes reach the image at once (no cache in the server), so
+//   entriesInDiskOrder() and consistencyProblems() work while mounted.
+// - A volume with an open file or a working directory inside cannot be
+//   unmounted (EBUSY).
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <expected>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+class QProcess;
+
+class FatImage {
+public:
+    struct Options {
+        QString name = QStringLiteral("PLAYER");  // the folder in the volumes folder
+        QString label;            // FAT volume label; by default the name in capitals, at most 11
+        int sizeKiB = 40 * 1024;  // FAT32 wants at least about 33 MiB
+        bool mountNow = true;
+    };
+
+    FatImage() : FatImage(Options{}) {}
+    explicit FatImage(Options options);
+    ~FatImage();
+    FatImage(const FatImage&) = delete;
+    FatImage& operator=(const FatImage&) = delete;
+
+    // The image was made (and mounted, if asked); otherwise a failure was recorded.
+    bool ready() const { return ready_; }
+
+    QString volumesFolder() const { return volumesFolder_; }  // with a trailing "/"
+    QString volumePath() const { return volumesFolder_ + options_.name; }
+    QString imagePath() const { return imagePath_; }
+
+    // Both record a test failure with the reason when they fail. unmount()
+    // retries while the volume is busy, for up to `patienceMs`.
+    bool mount();
+    bool unmount(int patienceMs = 5000);
+    bool isMounted() const;
+
+    // The entries of a folder of the volume ("/" or "/Music") in the order of
+    // the FAT directory itself, long names where there are any. Folders end in "/".
+    std::expected<QStringList, QString> entriesInDiskOrder(const QString& folder = QStringLiteral("/")) const;
+
+    // What fsck.fat finds wrong with the image, one line each; empty when it
+    // is sound. Leaves out what is normal for an image mounted by fusefat (the
+    // dirty bit, a wrong free-cluster hint).
+    QStringList consistencyProblems() const;
+
+    // "" when everything the fixture needs is here, otherwise what is missing.
+    static QString missingFacilities();
+
+private:
+    bool makeImage();
+    bool tryUnmount(int patienceMs, QString& error);
+    void stopServer();
+
+    Options options_;
+    QTemporaryDir dir_;
+    QString volumesFolder_;
+    QString imagePath_;
+    QString logPath_;
+    std::unique_ptr<QProcess> server_;
+    bool ready_ = false;
+};
+
+// Sets the program's volumes folder for as long as it lives, then puts back
+// the one that was in effect.
+class VolumesFolderOverride {
+public:
+    explicit VolumesFolderOverride(const QString& folder);
+    ~VolumesFolderOverride();
+    VolumesFolderOverride(const VolumesFolderOverride&) = delete;
+    VolumesFolderOverride& operator=(const VolumesFolderOverride&) = delete;
+
+private:
+    QString previous_;
+};
+
+// A test with a mounted FatImage named PLAYER whose folder is the volumes folder.
+class FatPlayerTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::unique_ptr<FatImage> player;
+
+private:
+    std::unique_ptr<VolumesFolderOverride> volumes_;
+};

@@ -1,0 +1,118 @@
+#include "workers/Encoder.h"
+#include "workers/Mp3Settings.h"
+
+#include <QtEndian>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <random>
+
+namespace {
+
+// The stored form of 1 as the processor's own 32-bit integer.
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+#define NATIVE_ONE 0x01, 0x00, 0x00, 0x00
+#else
+#define NATIVE_ONE 0x00, 0x00, 0x00, 0x01
+#endif
+
+QByteArray bytes(std::initializer_list<int> values) {
+    QByteArray b;
+    for (int v : values) b.append(char(v));
+    return b;
+}
+
+const QByteArray container160 = bytes({
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,                                                          // header, lock count
+    0x00, 0x00, 0x00, 0xA0, 's', 'e', 'a', 'n', 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0,              // root: 160 bytes, 1 child
+    0x00, 0x00, 0x00, 0x8C, 'L', 'a', 'm', 'e', 0, 0, 0x03, 0xE8, 0, 0, 0, 5, 0, 0, 0, 0,        // ID 1000, 5 children
+    0x00, 0x00, 0x00, 0x18, 'V', 'E', 'R', 'S', 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, NATIVE_ONE,  //
+    0x00, 0x00, 0x00, 0x18, 'Q', 'U', 'A', 'L', 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xA0,
+    0x00, 0x00, 0x00, 0x18, 'M', 'I', 'N', ' ', 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0x00, 0x00, 0x00, 0x18, 'A', 'V', 'G', ' ', 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0x00, 0x00, 0x00, 0x18, 'M', 'A', 'X', ' ', 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+});
+
+constexpr int qualData = 12 + 20 + 20 + 24 + 20;  // offset of QUAL's 4 data bytes
+
+TEST(Mp3Settings, ContainerLayoutIsTheQuickTimeAtomContainer) {
+    EXPECT_EQ(makeMp3SettingsContainer(160).toHex(' '), container160.toHex(' '));
+}
+
+TEST(Mp3Settings, BitRateIsBigEndianAndReadsBack) {
+    for (int kbps : {8, 128, 160, 256, 320}) {
+        const QByteArray c = makeMp3SettingsContainer(kbps);
+        EXPECT_EQ(qFromBigEndian<quint32>(c.constData() + qualData), quint32(kbps));
+        EXPECT_EQ(mp3BitrateFromSettings(c), kbps);
+    }
+}
+
+TEST(Mp3Settings, TruncatedContainersAreRejected) {
+    for (qsizetype n = 0; n < container160.size(); ++n)
+        EXPECT_FALSE(mp3BitrateFromSettings(container160.left(n))) << n << " bytes";
+}
+
+TEST(Mp3Settings, MalformedContainersAreRejected) {
+    auto patched = [](qsizetype at, QByteArray with) {
+        QByteArray c = container160;
+        c.replace(at, with.size(), with);
+        return c;
+    };
+    EXPECT_FALSE(mp3BitrateFromSettings(patched(16, "naes"))) << "root type";
+    EXPECT_FALSE(mp3BitrateFromSettings(patched(36, "Lamf"))) << "no Lame atom";
+    EXPECT_FALSE(mp3BitrateFromSettings(patched(80, "QUAX"))) << "no QUAL atom";
+    EXPECT_FALSE(mp3BitrateFromSettings(patched(32, bytes({0, 0, 0, 0xA0})))) << "Lame larger than its parent";
+    EXPECT_FALSE(mp3BitrateFromSettings(patched(52, bytes({0, 0, 0, 0x00})))) << "a zero-sized child would loop";
+    EXPECT_FALSE(mp3BitrateFromSettings(patched(52, bytes({0xFF, 0xFF, 0xFF, 0xFF})))) << "size past the end";
+    EXPECT_FALSE(mp3BitrateFromSettings(patched(76, bytes({0, 0, 0, 0x16})))) << "QUAL with 2 data bytes";
+    EXPECT_FALSE(mp3BitrateFromSettings(patched(qualData, bytes({0, 0, 0, 0})))) << "no rate";
+    // More children claimed than there are: the walk must stop at the parent's end.
+    EXPECT_FALSE(mp3BitrateFromSettings(patched(36 + 10, bytes({0, 9})).replace(76 + 4, 4, "QUAX")));
+
+    // QUAL found after skipping its siblings, wherever it is.
+    QByteArray reordered = container160;
+    reordered.replace(52, 24, container160.mid(148, 24));  // MAX first
+    reordered.replace(148, 24, container160.mid(52, 24));  // VERS last
+    EXPECT_EQ(mp3BitrateFromSettings(reordered), 160);
+
+    std::mt19937 rng(7);
+    for (int i = 0; i < 2000; ++i) {
+        QByteArray junk(std::uniform_int_distribution<int>(0, 300)(rng), '\0');
+        for (char& ch : junk) ch = char(rng());
+        if (i % 2) junk.replace(0, std::min<qsizetype>(junk.size(), 40), container160.left(40));  // plausible start
+        (void)mp3BitrateFromSettings(junk);  // must not read out of bounds (checked under ASan)
+    }
+}
+
+TEST(Mp3Settings, PreferencesChooseTheFormat) {
+    const EncodeSettings mp3 = encodeSettingsFor(QStringLiteral("MP3"), 192);
+    EXPECT_EQ(mp3.format, OutputFormat::Mp3);
+    EXPECT_EQ(mp3BitrateFromSettings(mp3.mp3Settings), 192);
+    const EncodeSettings aac = encodeSettingsFor(QStringLiteral("AAC"), 256);
+    EXPECT_EQ(aac.format, OutputFormat::AacMp4);
+    EXPECT_EQ(aac.aacBitrateKbps, 256);
+}
+
+TEST(EncoderSampleRate, HighRatesComeDownByFamilyThenToTheNearestSupported) {
+    const std::array lame{44100, 48000, 32000, 22050, 24000, 16000, 11025, 12000, 8000};
+    EXPECT_EQ(encoderSampleRate(44100, lame), 44100);
+    EXPECT_EQ(encoderSampleRate(48000, lame), 48000);
+    EXPECT_EQ(encoderSampleRate(22050, lame), 22050);
+    EXPECT_EQ(encoderSampleRate(88200, lame), 44100);
+    EXPECT_EQ(encoderSampleRate(176400, lame), 44100);
+    EXPECT_EQ(encoderSampleRate(96000, lame), 48000);
+    EXPECT_EQ(encoderSampleRate(192000, lame), 48000);
+    EXPECT_EQ(encoderSampleRate(64000, lame), 48000) << "not of the 44.1 kHz family";
+    EXPECT_EQ(encoderSampleRate(37800, lame), 32000);
+    EXPECT_EQ(encoderSampleRate(46000, lame), 44100);
+    EXPECT_EQ(encoderSampleRate(6000, lame), 8000);
+    EXPECT_EQ(encoderSampleRate(28000, std::array{24000, 32000}), 32000) << "a tie goes up";
+    // The family rule applies even where the encoder could keep the rate.
+    const std::array aac{96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000, 7350};
+    EXPECT_EQ(encoderSampleRate(96000, aac), 48000);
+    EXPECT_EQ(encoderSampleRate(7350, aac), 7350);
+    EXPECT_EQ(encoderSampleRate(352800, std::span<const int>{}), 44100);
+}
+
+}  // namespace

@@ -1,0 +1,252 @@
+#include "support/AudioFixtures.h"
+#include "workers/Encoder.h"
+#include "workers/Mp3Settings.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+using fixtures::makeTone;
+using fixtures::probe;
+
+namespace {
+
+constexpr double toneSeconds = 3.3;  // not a whole number of encoder frames
+
+EncodeSettings mp3At(int kbps) { return encodeSettingsFor(QStringLiteral("MP3"), kbps); }
+
+bool exists(const QString& path) { return QFileInfo::exists(path); }
+
+QByteArray head(const QString& path, int n) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.read(n) : QByteArray();
+}
+
+QByteArray tail(const QString& path, int n) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    f.seek(std::max<qint64>(0, f.size() - n));
+    return f.readAll();
+}
+
+// The decoded output holds every sample of the source (decoders drop the
+// encoder's start delay, some keep its end padding), and the tone on each
+// channel is the one the fixture gave it (330 Hz on the first, 440 Hz on the
+// second): channels neither swapped, silenced nor mangled.
+void expectSourceAudio(const QString& path, int channels, int rate, double sourceSeconds) {
+    auto decoded = fixtures::decodeChannels(path, channels);
+    ASSERT_TRUE(decoded);
+    const double seconds = double(decoded->front().size()) / rate;
+    EXPECT_GE(seconds, sourceSeconds - 0.0003) << "the end of the audio is lost";
+    EXPECT_LE(seconds, sourceSeconds + 0.06) << "more than an encoder's padding was added";
+    for (int c = 0; c < channels; ++c) {
+        const auto& samples = (*decoded)[std::size_t(c)];
+        const double mine = fixtures::tonePower(samples, 330 + 110 * c, rate);
+        const double other = fixtures::tonePower(samples, 330 + 110 * (1 - c), rate);
+        // 0.4 amplitude gives 0.04; a downmix normalised against clipping keeps 0.007.
+        EXPECT_GT(mine, 0.004) << "channel " << c << " lost its tone";
+        if (channels > 1) EXPECT_GT(mine, 100 * other) << "channel " << c << " holds the other's tone";
+    }
+}
+
+struct SourceCase {
+    const char* name;
+    const char* file;
+    std::vector<const char*> codecArgs;
+    int rate, channels;
+    int expectedRate, expectedChannels;
+};
+
+void PrintTo(const SourceCase& c, std::ostream* os) { *os << c.name; }
+
+class EncodeSources : public ::testing::TestWithParam<SourceCase> {
+protected:
+    QTemporaryDir dir;
+};
+
+TEST_P(EncodeSources, BecomeConstantBitRateMp3WithTheWholeDuration) {
+    const SourceCase& c = GetParam();
+    const QString source = dir.filePath(QString::fromUtf8(c.file));
+    const QString dest = dir.filePath(QStringLiteral("out"));  // cache files have no extension
+    QStringList args;
+    for (const char* a : c.codecArgs) args << QString::fromUtf8(a);
+    ASSERT_TRUE(makeTone(source, args, toneSeconds, c.rate, c.channels));
+    auto in = probe(source);
+    ASSERT_TRUE(in);
+
+    auto result = encodeAudio(source, dest, mp3At(160));
+    ASSERT_TRUE(result) << result.error().toStdString();
+
+    auto out = probe(dest);
+    ASSERT_TRUE(out);
+    EXPECT_EQ(out->codec, u"mp3");
+    EXPECT_EQ(out->sampleRate, c.expectedRate);
+    EXPECT_EQ(out->channels, c.expectedChannels);
+    EXPECT_NEAR(out->bitRate, 160000, 1000);
+    EXPECT_NEAR(out->duration, in->duration, 0.1) << "audio lost or added";  // by the headers
+    EXPECT_NE(head(dest, 3), "ID3") << "the muxer must leave tags to the tagger";
+    EXPECT_NE(tail(dest, 128).left(3), "TAG");
+    expectSourceAudio(dest, c.expectedChannels, c.expectedRate, toneSeconds);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EncodeKinds, EncodeSources,
+    ::testing::Values(SourceCase{"AacStereo", "a.m4a", {"-c:a", "aac", "-b:a", "128k"}, 44100, 2, 44100, 2},
+                      SourceCase{"AppleLossless", "a.m4a", {"-c:a", "alac"}, 44100, 2, 44100, 2},
+                      SourceCase{"Wav96k", "a.wav", {"-c:a", "pcm_s24le"}, 96000, 2, 48000, 2},
+                      SourceCase{"Wav88k", "a.wav", {}, 88200, 2, 44100, 2},
+                      SourceCase{"MonoWav", "a.wav", {}, 22050, 1, 22050, 1},
+                      SourceCase{"Flac", "a.flac", {}, 48000, 2, 48000, 2},
+                      SourceCase{"Aiff", "a.aiff", {}, 32000, 2, 32000, 2},
+                      SourceCase{"Mp3", "a.mp3", {"-c:a", "libmp3lame", "-b:a", "192k"}, 44100, 2, 44100, 2},
+                      SourceCase{"UnsupportedRate", "a.wav", {}, 37800, 1, 32000, 1},
+                      SourceCase{"Surround", "a.wav", {}, 48000, 6, 48000, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class Encode : public ::testing::Test {
+protected:
+    QString tone(const QString& name, double seconds = toneSeconds, int rate = 44100, int channels = 2) {
+        const QString path = dir.filePath(name);
+        EXPECT_TRUE(makeTone(path, {}, seconds, rate, channels));
+        return path;
+    }
+    QString junkFile(const QString& name, const QByteArray& content) {
+        const QString path = dir.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(content) == content.size());
+        return path;
+    }
+
+    QTemporaryDir dir;
+};
+
+TEST_F(Encode, AacOutputIsAnM4a) {
+    const QString source = tone(QStringLiteral("hi.wav"), toneSeconds, 96000);
+    const QString dest = dir.filePath(QStringLiteral("out.m4a"));
+    auto result = encodeAudio(source, dest, encodeSettingsFor(QStringLiteral("AAC"), 128));
+    ASSERT_TRUE(result) << result.error().toStdString();
+    auto out = probe(dest);
+    ASSERT_TRUE(out);
+    EXPECT_EQ(out->codec, u"aac");
+    EXPECT_EQ(out->sampleRate, 48000);
+    EXPECT_EQ(out->channels, 2);
+    EXPECT_NEAR(out->bitRate, 128000, 20000);
+    EXPECT_NEAR(out->duration, toneSeconds, 0.1);
+    EXPECT_EQ(head(dest, 8).mid(4), "ftyp");
+    expectSourceAudio(dest, 2, 48000, toneSeconds);
+}
+
+TEST_F(Encode, NamesWithColonsAndAccentsAreFilesNotProtocols) {
+    const QString source = tone(QStringLiteral("Café: Live ♫.wav"));
+    const QString dest = dir.filePath(QStringLiteral("rip: é"));
+    auto result = encodeAudio(source, dest, mp3At(128));
+    ASSERT_TRUE(result) << result.error().toStdString();
+    auto out = probe(dest);
+    ASSERT_TRUE(out);
+    EXPECT_NEAR(out->bitRate, 128000, 1000);
+}
+
+TEST_F(Encode, UnreadableSourcesFailAndLeaveNothing) {
+    QByteArray noise(20000, '\0');
+    for (int i = 0; i < noise.size(); ++i) noise[i] = char((i * 7919 + 13) ^ (i >> 3));
+    const QString video = dir.filePath(QStringLiteral("video.mkv"));
+    ASSERT_TRUE(fixtures::runTool(QStringLiteral("ffmpeg"),
+                                  {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"),
+                                   QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("testsrc=d=1:s=64x48"),
+                                   QStringLiteral("-c:v"), QStringLiteral("ffv1"), video}));
+    const struct {
+        QString path;
+        const char* why;
+    } sources[] = {
+        {junkFile(QStringLiteral("noise.m4a"), noise), "Invalid data"},
+        {dir.filePath(QStringLiteral("missing.m4a")), "No such file"},
+        {junkFile(QStringLiteral("notes.txt"), "Shopping list:\n- milk\n- bread\n"), ""},
+        {video, "no audio stream"},
+    };
+    for (const auto& s : sources) {
+        SCOPED_TRACE(s.path.toStdString());
+        const QString dest = junkFile(QStringLiteral("out.mp3"), "stale output of an earlier run");
+        auto result = encodeAudio(s.path, dest, mp3At(160));
+        ASSERT_FALSE(result);
+        EXPECT_TRUE(result.error().contains(u'\'' + s.path + u'\'')) << result.error().toStdString();
+        EXPECT_TRUE(result.error().contains(QString::fromUtf8(s.why))) << result.error().toStdString();
+        EXPECT_FALSE(exists(dest));
+    }
+}
+
+TEST_F(Encode, UnusableSettingsOrDestinationFail) {
+    const QString source = tone(QStringLiteral("a.wav"));
+    EncodeSettings broken;
+    broken.mp3Settings = makeMp3SettingsContainer(160).left(50);
+    auto result = encodeAudio(source, dir.filePath(QStringLiteral("out.mp3")), broken);
+    ASSERT_FALSE(result);
+    EXPECT_FALSE(exists(dir.filePath(QStringLiteral("out.mp3"))));
+
+    const QString nowhere = dir.filePath(QStringLiteral("no such folder/out.mp3"));
+    result = encodeAudio(source, nowhere, mp3At(160));
+    ASSERT_FALSE(result);
+    EXPECT_TRUE(result.error().startsWith(u"cannot create '" + nowhere + u"'")) << result.error().toStdString();
+
+    result = encodeAudio(source, source, mp3At(160));
+    ASSERT_FALSE(result) << "encoding a file onto itself";
+    EXPECT_TRUE(exists(source));
+}
+
+// The output grows while encoding, so a progress display can follow it, and
+// cancelling stops the work and removes what was written.
+TEST_F(Encode, OutputGrowsAsItGoesAndCancellingRemovesIt) {
+    const QString source = tone(QStringLiteral("long.wav"), 180);
+    const QString dest = dir.filePath(QStringLiteral("out"));
+    std::atomic<bool> cancel = false, done = false;
+    std::expected<void, QString> result;
+    std::thread worker([&] {
+        result = encodeAudio(source, dest, mp3At(160), &cancel);
+        done = true;
+    });
+    qint64 seen = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!done && seen == 0 && std::chrono::steady_clock::now() < deadline) {
+        seen = QFileInfo(dest).size();
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    cancel = true;
+    worker.join();
+    EXPECT_GT(seen, 0) << "nothing was written before the encoding ended";
+    ASSERT_FALSE(result) << "the encoding ended before it was cancelled";
+    EXPECT_EQ(result.error(), u"cancelled");
+    EXPECT_FALSE(exists(dest));
+
+    cancel = true;
+    result = encodeAudio(source, dest, mp3At(160), &cancel);
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error(), u"cancelled");
+    EXPECT_FALSE(exists(dest));
+}
+
+TEST_F(Encode, AWriteFailureMidwayRemovesThePartialFile) {
+    const QString source = tone(QStringLiteral("a.wav"), 20);
+    const QString dest = dir.filePath(QStringLiteral("out.mp3"));
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 100000;  // about 5 s at 160 kbit/s
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    auto result = encodeAudio(source, dest, mp3At(160));
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    ASSERT_FALSE(result);
+    EXPECT_TRUE(result.error().startsWith(u"cannot write '" + dest + u"'")) << result.error().toStdString();
+    EXPECT_FALSE(exists(dest));
+}
+
+}  // namespace
