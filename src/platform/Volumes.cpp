@@ -156,15 +156,15 @@ const QString udisksService = QStringLiteral("org.freedesktop.UDisks2");
 constexpr int udisksUnmountTimeoutMs = 10 * 60 * 1000;
 constexpr int udisksQueryTimeoutMs = 10 * 1000;
 
-QDBusMessage udisksCall(const QString& object, const QString& interface, const QString& method,
+QDBusMessage udisksCall(const QDBusConnection& bus, const QString& object, const QString& interface, const QString& method,
                         const QVariantList& arguments, int timeoutMs = udisksQueryTimeoutMs) {
     QDBusMessage call = QDBusMessage::createMethodCall(udisksService, object, interface, method);
     call.setArguments(arguments);
-    return QDBusConnection::systemBus().call(call, QDBus::Block, timeoutMs);
+    return bus.call(call, QDBus::Block, timeoutMs);
 }
 
-std::optional<QVariant> udisksProperty(const QString& object, const QString& interface, const QString& name) {
-    QDBusMessage reply = udisksCall(object, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
+std::optional<QVariant> udisksProperty(const QDBusConnection& bus, const QString& object, const QString& interface, const QString& name) {
+    QDBusMessage reply = udisksCall(bus, object, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
                                     {interface, name});
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return std::nullopt;
     return qvariant_cast<QDBusVariant>(reply.arguments().constFirst()).variant();
@@ -183,33 +183,31 @@ QString udisksObjectForDeviceName(const QString& deviceName) {
 }
 
 // The udisks block object of a device node, or "" when udisks does not know it.
-QString udisksBlockObject(const QString& device) {
-    QVariantMap spec{{QStringLiteral("path"), device}};
-    QDBusMessage reply = udisksCall(QStringLiteral("/org/freedesktop/UDisks2/Manager"),
+QString udisksBlockObject(const QDBusConnection& bus, const QString& device) {
+    QVariantMap query{{QStringLiteral("path"), device}};
+    QDBusMessage reply = udisksCall(bus, QStringLiteral("/org/freedesktop/UDisks2/Manager"),
                                     QStringLiteral("org.freedesktop.UDisks2.Manager"), QStringLiteral("ResolveDevice"),
-                                    {spec, QVariantMap()});
+                                    {query, QVariantMap()});
     if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
         const auto objects = qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().constFirst());
         if (!objects.isEmpty()) return objects.constFirst().path();
     }
     // Older udisks lacks ResolveDevice: derive the name and check that it exists.
     QString object = udisksObjectForDeviceName(QFileInfo(resolvedPath(device)).fileName());
-    if (udisksProperty(object, QStringLiteral("org.freedesktop.UDisks2.Block"), QStringLiteral("Device"))) return object;
+    if (udisksProperty(bus, object, QStringLiteral("org.freedesktop.UDisks2.Block"), QStringLiteral("Device"))) return object;
     return {};
 }
 
 // Nothing when udisks does not run or does not handle this mount, so that the
 // caller unmounts by itself; otherwise udisks's outcome.
-std::optional<std::expected<void, QString>> ejectWithUDisks(const MountEntry& mount) {
-    if (!mount.source.startsWith(u"/dev/")) return std::nullopt;
-    QDBusConnection bus = QDBusConnection::systemBus();
+std::optional<std::expected<void, QString>> ejectWithUDisks(const QDBusConnection& bus, const MountEntry& mount) {
     if (!bus.isConnected() || !bus.interface()) return std::nullopt;
     QDBusReply<bool> running = bus.interface()->isServiceRegistered(udisksService);
     if (!running.isValid() || !running.value()) return std::nullopt;
 
-    QString block = udisksBlockObject(mount.source);
+    QString block = udisksBlockObject(bus, mount.source);
     if (block.isEmpty()) return std::nullopt;
-    QDBusMessage reply = udisksCall(block, QStringLiteral("org.freedesktop.UDisks2.Filesystem"), QStringLiteral("Unmount"),
+    QDBusMessage reply = udisksCall(bus, block, QStringLiteral("org.freedesktop.UDisks2.Filesystem"), QStringLiteral("Unmount"),
                                     {QVariantMap()}, udisksUnmountTimeoutMs);
     if (reply.type() == QDBusMessage::ErrorMessage) {
         static const QStringList notHandled = {
@@ -223,12 +221,12 @@ std::optional<std::expected<void, QString>> ejectWithUDisks(const MountEntry& mo
 
     // Unmounted: the volume is safe to remove, so a drive that will not power
     // off (another of its partitions is in use, say) is only worth a warning.
-    auto drive = udisksProperty(block, QStringLiteral("org.freedesktop.UDisks2.Block"), QStringLiteral("Drive"));
+    auto drive = udisksProperty(bus, block, QStringLiteral("org.freedesktop.UDisks2.Block"), QStringLiteral("Drive"));
     QString drivePath = drive ? qvariant_cast<QDBusObjectPath>(*drive).path() : QString();
     if (drivePath.isEmpty() || drivePath == u'/') return std::expected<void, QString>();
-    auto canPowerOff = udisksProperty(drivePath, QStringLiteral("org.freedesktop.UDisks2.Drive"), QStringLiteral("CanPowerOff"));
+    auto canPowerOff = udisksProperty(bus, drivePath, QStringLiteral("org.freedesktop.UDisks2.Drive"), QStringLiteral("CanPowerOff"));
     if (!canPowerOff || !canPowerOff->toBool()) return std::expected<void, QString>();
-    QDBusMessage off = udisksCall(drivePath, QStringLiteral("org.freedesktop.UDisks2.Drive"), QStringLiteral("PowerOff"),
+    QDBusMessage off = udisksCall(bus, drivePath, QStringLiteral("org.freedesktop.UDisks2.Drive"), QStringLiteral("PowerOff"),
                                   {QVariantMap()}, udisksUnmountTimeoutMs);
     if (off.type() == QDBusMessage::ErrorMessage)
         qWarning().noquote() << QStringLiteral("Brisle: unmounted %1 but could not power off its drive: %2")
@@ -408,6 +406,10 @@ std::optional<VolumeSizes> volumeSizes(const QString& path) {
 }
 
 std::expected<void, QString> unmountAndEject(const QString& path) {
+    return unmountAndEject(path, QString());
+}
+
+std::expected<void, QString> unmountAndEject(const QString& path, const QString& busAddress) {
     const std::vector<MountEntry> table = readMountTable();
     if (table.empty()) return std::unexpected(QStringLiteral("Could not read the mount table"));
     auto mount = mountHolding(path, table);
@@ -415,7 +417,17 @@ std::expected<void, QString> unmountAndEject(const QString& path) {
     if (!shown || *shown == withoutSlash(Locations::volumesFolder()))
         return std::unexpected(
             QStringLiteral("%1 is not on a volume mounted in %2").arg(path, Locations::volumesFolder()));
-    if (auto outcome = ejectWithUDisks(*mount)) return *outcome;
+    // udisks knows block devices only.
+    if (mount->source.startsWith(u"/dev/")) {
+        if (busAddress.isEmpty()) {
+            if (auto outcome = ejectWithUDisks(QDBusConnection::systemBus(), *mount)) return *outcome;
+        } else {
+            const QString name = QStringLiteral("brisle-udisks ") + busAddress;
+            auto outcome = ejectWithUDisks(QDBusConnection::connectToBus(busAddress, name), *mount);
+            QDBusConnection::disconnectFromBus(name);
+            if (outcome) return *outcome;
+        }
+    }
     return unmountDirectly(*mount);
 }
 

@@ -83,5 +83,7 @@ std::optional<VolumeSizes> volumeSizes(const QString& path);
 // volume must be mounted under the volumes folder (not at it). A busy volume
 // fails and stays mounted (never a lazy unmount). The error says why.
 std::expected<void, QString> unmountAndEject(const QString& path);
+// The same with udisks2 sought on the bus at `busAddress` (a private bus in tests).
+std::expected<void, QString> unmountAndEject(const QString& path, const QString& busAddress);
 
 }  // namespace Volumes

@@ -127,8 +127,10 @@ bool FatImage::mount() {
     server_->setProgram(findTool(QStringLiteral("fusefat")));
     // In the foreground, so that it stays our child; single-threaded, because
     // fusefat keeps its state in globals without locks.
-    server_->setArguments({QStringLiteral("-f"), QStringLiteral("-s"), QStringLiteral("-o"), QStringLiteral("rw+"),
-                           imagePath_, volumePath()});
+    QString mountOptions = QStringLiteral("rw+");
+    if (!options_.source.isEmpty())
+        mountOptions += QStringLiteral(",subtype=fusefat,fsname=") + options_.source;  // fsname alone drops the subtype
+    server_->setArguments({QStringLiteral("-f"), QStringLiteral("-s"), QStringLiteral("-o"), mountOptions, imagePath_, volumePath()});
     server_->setStandardInputFile(QProcess::nullDevice());
     server_->setStandardOutputFile(QProcess::nullDevice());
     server_->setStandardErrorFile(logPath_);

@@ -54,6 +54,7 @@ public:
         QString label;            // FAT volume label; by default the name in capitals, at most 11
         int sizeKiB = 40 * 1024;  // FAT32 wants at least about 33 MiB
         bool mountNow = true;
+        QString source;  // the mount's source in the mount table ("/dev/sdz1" poses as a disk); default "fusefat"
     };
 
     FatImage() : FatImage(Options{}) {}

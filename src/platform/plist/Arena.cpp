@@ -83,4 +83,15 @@ const char* Arena::storeString(std::string_view text) {
     return chars;
 }
 
+const char* Arena::storeKey(std::string_view text) {
+    auto* block = static_cast<char*>(allocate(2 * sizeof(std::uint32_t) + text.size() + 1, alignof(std::uint32_t)));
+    std::uint32_t stamp = 0, len = static_cast<std::uint32_t>(text.size());
+    std::memcpy(block, &stamp, sizeof stamp);
+    std::memcpy(block + sizeof stamp, &len, sizeof len);
+    char* chars = block + 2 * sizeof(std::uint32_t);
+    if (!text.empty()) std::memcpy(chars, text.data(), text.size());
+    chars[text.size()] = '\0';
+    return chars;
+}
+
 }  // namespace plist

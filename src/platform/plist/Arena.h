@@ -24,6 +24,9 @@ public:
     }
     // Copies text with its length stored before it and a NUL after it.
     const char* storeString(std::string_view text);
+    // The same with a 32-bit word of the caller's before the length
+    // (set to 0), reachable as key - 8.
+    const char* storeKey(std::string_view text);
 
     std::size_t bytesUsed() const { return used_; }
 

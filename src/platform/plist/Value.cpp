@@ -1,6 +1,7 @@
 #include "Value.h"
 
 #include "Arena.h"
+#include "KeyTable.h"
 
 #include <cmath>
 #include <cstring>
@@ -117,6 +118,15 @@ Value Value::operator[](std::string_view key) const {
     return {};
 }
 
+Value Value::operator[](const Key& key) const {
+    if (!key.resolved_) return (*this)[key.text_];
+    if (type() != Type::Dict || !key.interned_) return {};
+    const Entry* e = n_->entries;
+    for (std::uint32_t i = 0; i < n_->size; ++i)
+        if (e[i].key == key.interned_) return Value(&e[i].value);
+    return {};
+}
+
 // ---- Document ----
 
 Document::Document() : arena_(std::make_unique<Arena>()) {}
@@ -125,6 +135,20 @@ Document& Document::operator=(Document&&) noexcept = default;
 Document::~Document() = default;
 
 std::size_t Document::bytesUsed() const { return arena_ ? arena_->bytesUsed() : 0; }
+
+KeyTable& Document::enableKeyTable() {
+    if (!keys_) keys_ = std::make_unique<KeyTable>(*arena_);
+    return *keys_;
+}
+
+Key Document::key(std::string_view text) const {
+    Key k(text);
+    if (keys_) {
+        k.interned_ = keys_->find(text);
+        k.resolved_ = true;
+    }
+    return k;
+}
 
 // ---- Object ----
 

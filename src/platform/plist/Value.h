@@ -28,6 +28,23 @@ enum class Type : std::uint8_t { Null, Bool, Integer, Real, String, Date, Data, 
 struct Node;
 struct Entry;
 class Arena;
+class KeyTable;
+
+// A dict key, possibly resolved against one document (Document::key): then
+// a lookup compares one pointer per entry instead of text.
+class Key {
+public:
+    Key(std::string_view text) : text_(text) {}
+    Key(const char* text) : text_(text) {}
+    std::string_view text() const { return text_; }
+
+private:
+    friend class Document;
+    friend class Value;
+    std::string_view text_;
+    const char* interned_ = nullptr;
+    bool resolved_ = false;  // with interned_ null: no dict of the document has it
+};
 
 // Seconds since 1970-01-01T00:00:00Z, fractions kept.
 struct Date {
@@ -68,6 +85,8 @@ public:
     std::string_view keyAt(std::size_t i) const;      // dict entry key
     Value valueAt(std::size_t i) const;               // dict entry value
     Value operator[](std::string_view key) const;     // dict lookup; absent when missing
+    Value operator[](const Key& key) const;
+    Value operator[](const char* key) const { return (*this)[std::string_view(key)]; }
 
     const Node* node() const { return n_; }
 
@@ -112,12 +131,18 @@ public:
     Value root() const { return Value(root_); }
     std::size_t bytesUsed() const;
 
+    // Resolves a key for fast lookups in this document's dicts (documents
+    // whose reader interns keys; others answer a key that compares text).
+    Key key(std::string_view text) const;
+
     // For readers.
     Arena& arena() { return *arena_; }
     void setRoot(const Node* root) { root_ = root; }
+    KeyTable& enableKeyTable();
 
 private:
     std::unique_ptr<Arena> arena_;
+    std::unique_ptr<KeyTable> keys_;
     const Node* root_ = nullptr;
 };
 

@@ -8,6 +8,7 @@
 // buffer, so a large file is never held whole in memory.
 
 #include "Arena.h"
+#include "KeyTable.h"
 #include "Plist.h"
 #include "PlistText.h"
 
@@ -15,7 +16,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <unordered_set>
 #include <vector>
 
 #include <fcntl.h>
@@ -70,102 +70,78 @@ private:
     int fd_;
 };
 
-// Interning table: open addressing over arena strings. The hash is kept in
-// the slot so that a probe rarely looks at the text.
-class Interner {
-public:
-    explicit Interner(Arena& arena) : arena_(arena), slots_(1024) {}
+inline bool isSpace(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; }
 
-    const char* intern(std::string_view s) {
-        std::uint64_t h = hash(s);
-        std::size_t mask = slots_.size() - 1;
-        for (std::size_t i = std::size_t(h >> 20) & mask;; i = (i + 1) & mask) {
-            Slot& slot = slots_[i];
-            if (!slot.text) {
-                slot = Slot{h, arena_.storeString(s)};
-                const char* k = slot.text;
-                if (++count_ * 2 > slots_.size()) rehash();
-                return k;
-            }
-            if (slot.hash == h && keyLength(slot.text) == s.size() && std::memcmp(slot.text, s.data(), s.size()) == 0) return slot.text;
-        }
+// Character classes by table: the scans below run over every byte of the file.
+struct CharClasses {
+    bool space[256] = {};
+    bool name[256] = {};
+    constexpr CharClasses() {
+        space[int(' ')] = space[int('\n')] = space[int('\t')] = space[int('\r')] = true;
+        for (int c = 'a'; c <= 'z'; ++c) name[c] = true;
+        for (int c = 'A'; c <= 'Z'; ++c) name[c] = true;
+        for (int c = '0'; c <= '9'; ++c) name[c] = true;
+        name[int('-')] = name[int('_')] = name[int(':')] = name[int('.')] = true;
     }
-
-private:
-    struct Slot {
-        std::uint64_t hash = 0;
-        const char* text = nullptr;
-    };
-    static std::uint64_t hash(std::string_view s) {
-        // FNV-1a over 8-byte words, then a multiply to spread the bits.
-        std::uint64_t h = 1469598103934665603ull ^ s.size();
-        std::size_t i = 0;
-        for (; i + 8 <= s.size(); i += 8) {
-            std::uint64_t w;
-            std::memcpy(&w, s.data() + i, 8);
-            h = (h ^ w) * 1099511628211ull;
-        }
-        for (; i < s.size(); ++i) h = (h ^ std::uint8_t(s[i])) * 1099511628211ull;
-        h ^= h >> 32;
-        return h * 0x9E3779B97F4A7C15ull;
-    }
-    void rehash() {
-        std::vector<Slot> old(slots_.size() * 2);
-        old.swap(slots_);
-        std::size_t mask = slots_.size() - 1;
-        for (const Slot& slot : old) {
-            if (!slot.text) continue;
-            std::size_t i = std::size_t(slot.hash >> 20) & mask;
-            while (slots_[i].text) i = (i + 1) & mask;
-            slots_[i] = slot;
-        }
-    }
-
-    Arena& arena_;
-    std::vector<Slot> slots_;
-    std::size_t count_ = 0;
 };
+constexpr CharClasses kClasses;
 
+// Compares with a literal of known length, which the compiler inlines.
+template <std::size_t N>
+inline bool is(std::string_view s, const char (&literal)[N]) {
+    return s.size() == N - 1 && std::memcmp(s.data(), literal, N - 1) == 0;
+}
+
+// Plain decimal digits, the common case, without the general parser's work.
+inline std::optional<std::int64_t> fastInteger(std::string_view t) {
+    if (t.empty() || t.size() > 18) return parseInteger(t);
+    std::int64_t v = 0;
+    for (char c : t) {
+        if (c < '0' || c > '9') return parseInteger(t);
+        v = v * 10 + (c - '0');
+    }
+    return v;
+}
+
+// The reader works on tokens (tags and the text between them) of a buffer
+// that holds whole tokens only: each round stops at the last '<' read so far,
+// so every tag and text before it is complete, and raw pointer scans need no
+// bounds checks (the '<' at the limit stops them). A leaf value is turned
+// into its node as soon as its text is seen, so nothing points into the
+// buffer across a refill.
 class Reader {
 public:
-    Reader(Input& in, Document& doc, std::size_t bufferSize)
-        : in_(in), doc_(doc), arena_(doc.arena()), keys_(arena_), shortStrings_(arena_) {
-        buf_.resize(bufferSize);
+    Reader(Input& in, Document& doc, std::size_t bufferSize) : in_(in), arena_(doc.arena()), keys_(doc.enableKeyTable()) {
+        buf_.resize(std::max<std::size_t>(bufferSize, 16) + 1);
     }
 
     Result<const Node*> run();
 
 private:
+    enum class Leaf : std::uint8_t { None, Key, String, Integer, Real, Date, Data, True, False, Skip };
+    enum class Round { Done, NeedMore, Failed };
+
     struct Frame {
         bool isDict;
-        std::size_t start;                // into entries_ or items_
-        const char* pendingKey = nullptr;  // dict: key waiting for its value
-        bool haveKey = false;
-        std::unique_ptr<std::unordered_set<const char*>> seen;  // large dicts only
+        std::uint32_t id;
+        std::size_t start;  // into entries_ or items_
+        const char* pendingKey = nullptr;
     };
 
-    // Buffer handling. Offsets are relative to pos_ so that they survive a refill.
     bool fill();
-    bool ensure(std::size_t n);
-    bool find(char c, std::size_t from, std::size_t& at);
-    std::string_view view(std::size_t from, std::size_t to) const {
-        return {buf_.data() + pos_ + from, to - from};
-    }
-    void skipWhitespace();
-
-    Error syntax(const char* what) const;
-
-    Result<bool> skipMarkup();  // <?...?>, <!-- -->, <!DOCTYPE>
-    Result<std::string_view> elementText(std::string_view name, bool selfClosing);
-    Result<bool> skipElement(std::string_view name, bool selfClosing);
-    void attach(Node node);
+    std::size_t capacity() const { return buf_.size() - 1; }  // one byte for the sentinel
+    Round round(std::size_t limit);
+    bool tag(std::string_view name, bool closing, bool selfClosing, const char* at);
+    bool text(const char* p, const char* end);
+    bool leafValue(std::string_view t);
+    void attach(const Node& node);
     void closeContainer();
+    bool fail(const char* what, const char* at);
+    Error syntaxError() const { return Error{Error::Kind::Syntax, error_}; }
 
     Input& in_;
-    Document& doc_;
     Arena& arena_;
-    Interner keys_;
-    Interner shortStrings_;
+    KeyTable& keys_;
     std::vector<char> buf_;
     std::size_t pos_ = 0, len_ = 0;
     bool eof_ = false, ioError_ = false;
@@ -175,9 +151,27 @@ private:
     std::vector<Node> items_;
     std::vector<Entry> entries_;
     std::string scratch_;
-    const Node* root_ = nullptr;
+    std::uint32_t nextFrameId_ = 1;
+
+    Leaf leaf_ = Leaf::None;
+    bool leafHasText_ = false;
+    Node leafNode_;
+    std::string skipName_;  // an unknown element being skipped, and its depth
+    int skipDepth_ = 0;
+
+    bool sawPlist_ = false;
     bool haveRoot_ = false;
+    const Node* root_ = nullptr;
+    std::string error_;
 };
+
+bool Reader::fail(const char* what, const char* at) {
+    char msg[160];
+    std::size_t offset = at ? std::size_t(at - buf_.data()) : pos_;
+    std::snprintf(msg, sizeof msg, "not a property list: %s (near byte %zu)", what, consumed_ + offset);
+    error_ = msg;
+    return false;
+}
 
 bool Reader::fill() {
     if (eof_) return false;
@@ -187,8 +181,8 @@ bool Reader::fill() {
         len_ -= pos_;
         pos_ = 0;
     }
-    if (len_ == buf_.size()) buf_.resize(buf_.size() * 2);  // one token longer than a chunk
-    long n = in_.read(buf_.data() + len_, buf_.size() - len_);
+    if (len_ == capacity()) buf_.resize(capacity() * 2 + 1);  // one token longer than the buffer
+    long n = in_.read(buf_.data() + len_, capacity() - len_);
     if (n < 0) ioError_ = true;
     if (n <= 0) {
         eof_ = true;
@@ -198,104 +192,7 @@ bool Reader::fill() {
     return true;
 }
 
-bool Reader::ensure(std::size_t n) {
-    while (len_ - pos_ < n)
-        if (!fill()) return false;
-    return true;
-}
-
-bool Reader::find(char c, std::size_t from, std::size_t& at) {
-    for (;;) {
-        std::size_t avail = len_ - pos_;
-        if (from < avail) {
-            const void* hit = std::memchr(buf_.data() + pos_ + from, c, avail - from);
-            if (hit) {
-                at = std::size_t(static_cast<const char*>(hit) - (buf_.data() + pos_));
-                return true;
-            }
-            from = avail;
-        }
-        if (!fill()) return false;
-    }
-}
-
-void Reader::skipWhitespace() {
-    for (;;) {
-        while (pos_ < len_) {
-            char c = buf_[pos_];
-            if (c != ' ' && c != '\t' && c != '\n' && c != '\r') return;
-            ++pos_;
-        }
-        if (!fill()) return;
-    }
-}
-
-Error Reader::syntax(const char* what) const {
-    char msg[160];
-    std::snprintf(msg, sizeof msg, "not a property list: %s (near byte %zu)", what, consumed_ + pos_);
-    return Error{Error::Kind::Syntax, msg};
-}
-
-// Processing instructions, comments and the document type; pos_ is at '<'.
-Result<bool> Reader::skipMarkup() {
-    if (!ensure(4)) return std::unexpected(syntax("truncated markup"));
-    std::size_t at;
-    if (buf_[pos_ + 1] == '!' && buf_[pos_ + 2] == '-' && buf_[pos_ + 3] == '-') {
-        std::size_t from = 4;
-        for (;;) {
-            if (!find('>', from, at)) return std::unexpected(syntax("unterminated comment"));
-            if (at >= 6 && buf_[pos_ + at - 1] == '-' && buf_[pos_ + at - 2] == '-') break;
-            from = at + 1;
-        }
-    } else {
-        if (!find('>', 1, at)) return std::unexpected(syntax("unterminated markup"));
-        // A document type with an internal subset holds '>' inside brackets.
-        std::string_view head = view(0, at);
-        if (head.starts_with("<!") && head.find('[') != std::string_view::npos && head.find(']') == std::string_view::npos) {
-            std::size_t close;
-            if (!find(']', at, close) || !find('>', close, at)) return std::unexpected(syntax("unterminated document type"));
-        }
-    }
-    pos_ += at + 1;
-    return true;
-}
-
-// The text of an element whose start tag was just consumed, and its end tag.
-// The view stays valid until the next read from the input.
-Result<std::string_view> Reader::elementText(std::string_view name, bool selfClosing) {
-    if (selfClosing) return std::string_view();
-    std::size_t lt, gt;
-    if (!find('<', 0, lt) || !find('>', lt, gt)) return std::unexpected(syntax("unterminated element"));
-    std::string_view end = view(lt + 1, gt);
-    while (!end.empty() && (end.back() == ' ' || end.back() == '\t' || end.back() == '\n' || end.back() == '\r')) end.remove_suffix(1);
-    if (end.size() != name.size() + 1 || end[0] != '/' || end.substr(1) != name) return std::unexpected(syntax("unexpected element inside a value"));
-    std::string_view text = view(0, lt);
-    pos_ += gt + 1;
-    return text;
-}
-
-// An element this reader does not know: skipped whole, nested ones included.
-Result<bool> Reader::skipElement(std::string_view tagName, bool selfClosing) {
-    if (selfClosing) return true;
-    std::string name(tagName);
-    int depth = 1;
-    while (depth > 0) {
-        std::size_t lt, gt;
-        if (!find('<', 0, lt) || !find('>', lt, gt)) return std::unexpected(syntax("unterminated element"));
-        std::string_view tag = view(lt + 1, gt);
-        bool closing = !tag.empty() && tag[0] == '/';
-        std::string_view tname = closing ? tag.substr(1) : tag;
-        tname = tname.substr(0, tname.find_first_of(" \t\r\n/"));
-        if (tname == name) {
-            if (closing) --depth;
-            else if (tag.empty() || tag.back() != '/') ++depth;
-        }
-        pos_ += gt + 1;
-    }
-    return true;
-}
-
-void Reader::attach(Node node) {
+void Reader::attach(const Node& node) {
     if (frames_.empty()) {
         if (!haveRoot_) {
             Node* n = arena_.allocateArray<Node>(1);
@@ -310,26 +207,25 @@ void Reader::attach(Node node) {
         if (node.type != Type::Null) items_.push_back(node);
         return;
     }
-    if (!f.haveKey) return;  // a value without a key is dropped
     const char* key = f.pendingKey;
-    f.haveKey = false;
+    if (!key) return;  // a value without a key is dropped
+    f.pendingKey = nullptr;
     if (node.type == Type::Null) return;  // unreadable value: the key is absent
 
-    // A repeated key: the later value wins, in the place of the first.
-    std::size_t count = entries_.size() - f.start;
-    if (count > 64 && !f.seen) {
-        f.seen = std::make_unique<std::unordered_set<const char*>>();
-        for (std::size_t i = f.start; i < entries_.size(); ++i) f.seen->insert(entries_[i].key);
-    }
-    bool repeated = f.seen ? !f.seen->insert(key).second : false;
-    if (!f.seen || repeated) {
+    // A repeated key: the later value wins, in the place of the first. The
+    // stamp says whether this dict used the key already; a later stamp was
+    // left by a dict nested in this one, and then only a search can tell.
+    std::uint32_t& stamp = KeyTable::stampOf(key);
+    if (stamp >= f.id) {
         for (std::size_t i = f.start; i < entries_.size(); ++i) {
             if (entries_[i].key == key) {
                 entries_[i].value = node;
+                stamp = f.id;
                 return;
             }
         }
     }
+    stamp = f.id;
     entries_.push_back(Entry{key, node});
 }
 
@@ -357,128 +253,292 @@ void Reader::closeContainer() {
     attach(node);
 }
 
-Result<const Node*> Reader::run() {
-    bool sawPlist = false;
-    for (;;) {
-        skipWhitespace();
-        if (pos_ >= len_ && !fill()) break;
-        if (buf_[pos_] != '<') return std::unexpected(syntax("text outside of any value"));
-        if (!ensure(2)) return std::unexpected(syntax("truncated"));
-        char second = buf_[pos_ + 1];
-        if (second == '?' || second == '!') {
-            auto skipped = skipMarkup();
-            if (!skipped) return std::unexpected(skipped.error());
-            continue;
+// The value of a leaf from its text; false for a syntax error.
+bool Reader::leafValue(std::string_view t) {
+    Node n;
+    switch (leaf_) {
+    case Leaf::Key:
+        if (t.find('&') != std::string_view::npos) t = decodeEntities(t, scratch_);
+        if (!frames_.empty() && frames_.back().isDict) frames_.back().pendingKey = keys_.intern(t);
+        return true;  // a stray key is ignored
+    case Leaf::String:
+        if (t.find('&') != std::string_view::npos) t = decodeEntities(t, scratch_);
+        if (t.size() <= 0xFFFFFFFFu) {
+            n.type = Type::String;
+            n.size = std::uint32_t(t.size());
+            n.s = arena_.storeString(t);
         }
-        std::size_t gt;
-        if (!find('>', 1, gt)) return std::unexpected(syntax("unterminated tag"));
-        std::string_view tag = view(1, gt);
-        if (tag.empty()) return std::unexpected(syntax("empty tag"));
-        bool closing = tag[0] == '/';
-        bool selfClosing = !closing && tag.size() > 1 && tag.back() == '/';
-        std::string_view nameView = closing ? tag.substr(1) : tag.substr(0, tag.size() - (selfClosing ? 1 : 0));
-        nameView = nameView.substr(0, nameView.find_first_of(" \t\r\n"));
-        // Element names are short; copy so the view survives the reads below.
-        char nameBuf[16];
-        std::size_t nameLen = std::min(nameView.size(), sizeof nameBuf);
-        std::memcpy(nameBuf, nameView.data(), nameLen);
-        std::string_view name(nameBuf, nameView.size() > sizeof nameBuf ? 0 : nameLen);
-        if (nameView.size() > sizeof nameBuf) name = "?";
-        pos_ += gt + 1;
+        break;
+    case Leaf::Integer:
+        if (auto v = fastInteger(t)) {
+            n.type = Type::Integer;
+            n.i = *v;
+        }
+        break;
+    case Leaf::Real:
+        if (auto v = parseReal(t)) {
+            n.type = Type::Real;
+            n.d = *v;
+        }
+        break;
+    case Leaf::Date:
+        if (auto v = parseDate(t)) {
+            n.type = Type::Date;
+            n.d = v->secondsSince1970;
+        }
+        break;
+    case Leaf::Data:
+        if (auto bytes = decodeBase64(t, scratch_); bytes && bytes->size() <= 0xFFFFFFFFu) {
+            n.type = Type::Data;
+            n.size = std::uint32_t(bytes->size());
+            n.s = arena_.storeString(*bytes);
+        }
+        break;
+    case Leaf::True:
+    case Leaf::False:
+        n.type = Type::Bool;
+        n.b = leaf_ == Leaf::True;
+        break;
+    case Leaf::None:
+    case Leaf::Skip: break;
+    }
+    leafNode_ = n;
+    return true;
+}
 
-        if (closing) {
-            if (name == "plist") {
-                if (!frames_.empty()) return std::unexpected(syntax("</plist> inside a container"));
-                continue;
-            }
-            if (frames_.empty()) return std::unexpected(syntax("closing tag without an opening one"));
-            if ((name == "dict") != frames_.back().isDict || (name != "dict" && name != "array"))
-                return std::unexpected(syntax("mismatched closing tag"));
-            closeContainer();
-            continue;
-        }
-        if (haveRoot_ && frames_.empty()) return std::unexpected(syntax("more than one top-level value"));
+bool Reader::text(const char* p, const char* end) {
+    if (leaf_ == Leaf::Skip) return true;
+    if (leaf_ != Leaf::None) {
+        if (leafHasText_) return fail("markup inside a value", p);
+        leafHasText_ = true;
+        return leafValue(std::string_view(p, std::size_t(end - p)));
+    }
+    for (; p < end; ++p)
+        if (!isSpace(*p)) return fail("text outside of any value", p);
+    return true;
+}
 
-        if (name == "plist") {
-            if (sawPlist || !frames_.empty()) return std::unexpected(syntax("nested <plist>"));
-            sawPlist = true;
-            continue;
+// One tag; `at` is its '<', for error positions.
+bool Reader::tag(std::string_view name, bool closing, bool selfClosing, const char* at) {
+    const char* p = at;
+    if (name.empty()) return fail("empty tag", p);
+
+    if (leaf_ == Leaf::Skip) {
+        if (name == skipName_) {
+            if (closing) --skipDepth_;
+            else if (!selfClosing) ++skipDepth_;
         }
-        if (name == "dict" || name == "array") {
-            if (frames_.size() > 512) return std::unexpected(syntax("nesting too deep"));
+        if (skipDepth_ == 0) {
+            leaf_ = Leaf::None;
+            attach(Node());
+        }
+        return true;
+    }
+    if (leaf_ != Leaf::None) {
+        // Only the leaf's own end tag may follow its text.
+        static constexpr std::string_view names[] = {"", "key", "string", "integer", "real", "date", "data", "true", "false"};
+        if (!closing || name != names[std::size_t(leaf_)]) return fail("unexpected element inside a value", p);
+        if (!leafHasText_ && !leafValue({})) return false;
+        Leaf done = leaf_;
+        leaf_ = Leaf::None;
+        if (done != Leaf::Key) attach(leafNode_);
+        return true;
+    }
+
+    if (closing) {
+        bool dict = is(name, "dict");
+        if (!dict && !is(name, "array")) {
+            if (!is(name, "plist")) return fail("mismatched closing tag", p);
+            if (!frames_.empty()) return fail("</plist> inside a container", p);
+            return true;
+        }
+        if (frames_.empty()) return fail("closing tag without an opening one", p);
+        if (dict != frames_.back().isDict) return fail("mismatched closing tag", p);
+        closeContainer();
+        return true;
+    }
+    if (haveRoot_ && frames_.empty()) return fail("more than one top-level value", p);
+
+    Leaf leaf = Leaf::None;
+    switch (name.size()) {
+    case 3:
+        if (is(name, "key")) leaf = Leaf::Key;
+        break;
+    case 4:
+        if (is(name, "dict")) {
+            if (frames_.size() > 512) return fail("nesting too deep", p);
             if (selfClosing) {
                 Node n;
-                n.type = name == "dict" ? Type::Dict : Type::Array;
+                n.type = Type::Dict;
                 attach(n);
             } else {
-                frames_.push_back(Frame{name == "dict", name == "dict" ? entries_.size() : items_.size()});
+                frames_.push_back(Frame{true, nextFrameId_++, entries_.size()});
             }
-            continue;
+            return true;
         }
-        if (name == "key") {
-            auto text = elementText(name, selfClosing);
-            if (!text) return std::unexpected(text.error());
-            if (frames_.empty() || !frames_.back().isDict) continue;  // a stray key is ignored
-            std::string_view k = *text;
-            if (k.find('&') != std::string_view::npos) k = decodeEntities(k, scratch_);
-            frames_.back().pendingKey = keys_.intern(k);
-            frames_.back().haveKey = true;
-            continue;
-        }
-        if (name == "true" || name == "false") {
-            auto text = elementText(name, selfClosing);
-            if (!text) return std::unexpected(text.error());
-            Node n;
-            n.type = Type::Bool;
-            n.b = name == "true";
-            attach(n);
-            continue;
-        }
-        if (name == "string" || name == "integer" || name == "real" || name == "date" || name == "data") {
-            auto text = elementText(name, selfClosing);
-            if (!text) return std::unexpected(text.error());
-            std::string_view t = *text;
-            Node n;
-            if (name == "string") {
-                if (t.find('&') != std::string_view::npos) t = decodeEntities(t, scratch_);
-                if (t.size() <= 0xFFFFFFFFu) {
-                    n.type = Type::String;
-                    n.size = std::uint32_t(t.size());
-                    n.s = arena_.storeString(t);
-                }
-            } else if (name == "integer") {
-                if (auto v = parseInteger(t)) {
-                    n.type = Type::Integer;
-                    n.i = *v;
-                }
-            } else if (name == "real") {
-                if (auto v = parseReal(t)) {
-                    n.type = Type::Real;
-                    n.d = *v;
-                }
-            } else if (name == "date") {
-                if (auto v = parseDate(t)) {
-                    n.type = Type::Date;
-                    n.d = v->secondsSince1970;
-                }
-            } else if (auto bytes = decodeBase64(t, scratch_)) {
-                n.type = Type::Data;
-                n.size = std::uint32_t(bytes->size());
-                n.s = arena_.storeString(*bytes);
+        if (is(name, "true")) leaf = Leaf::True;
+        else if (is(name, "real")) leaf = Leaf::Real;
+        else if (is(name, "date")) leaf = Leaf::Date;
+        else if (is(name, "data")) leaf = Leaf::Data;
+        break;
+    case 5:
+        if (is(name, "array")) {
+            if (frames_.size() > 512) return fail("nesting too deep", p);
+            if (selfClosing) {
+                Node n;
+                n.type = Type::Array;
+                attach(n);
+            } else {
+                frames_.push_back(Frame{false, nextFrameId_++, items_.size()});
             }
-            attach(n);
-            continue;
+            return true;
         }
+        if (is(name, "false")) leaf = Leaf::False;
+        else if (is(name, "plist")) {
+            if (sawPlist_ || !frames_.empty()) return fail("nested <plist>", p);
+            sawPlist_ = true;
+            return true;
+        }
+        break;
+    case 6:
+        if (is(name, "string")) leaf = Leaf::String;
+        break;
+    case 7:
+        if (is(name, "integer")) leaf = Leaf::Integer;
+        break;
+    default: break;
+    }
+    if (leaf == Leaf::None) {
         // Unknown element: skipped, and it counts as an unreadable value. As the
         // top element of a document without <plist> it is another kind of XML.
-        if (frames_.empty() && !sawPlist) return std::unexpected(syntax("not a property-list element"));
-        auto skipped = skipElement(name, selfClosing);
-        if (!skipped) return std::unexpected(skipped.error());
-        attach(Node());
+        if (frames_.empty() && !sawPlist_) return fail("not a property-list element", p);
+        if (selfClosing) {
+            attach(Node());
+            return true;
+        }
+        leaf_ = Leaf::Skip;
+        skipName_.assign(name);
+        skipDepth_ = 1;
+        return true;
+    }
+    leaf_ = leaf;
+    leafHasText_ = false;
+    leafNode_ = Node();
+    if (selfClosing) {
+        if (!leafValue({})) return false;
+        leaf_ = Leaf::None;
+        if (leaf != Leaf::Key) attach(leafNode_);
+    }
+    return true;
+}
+
+// Processes the complete tokens before `limit` (a '<', or the end of the
+// input at its end). Markup that runs past it waits for more input.
+Reader::Round Reader::round(std::size_t limit) {
+    char* base = buf_.data();
+    const char* p = base + pos_;
+    const char* lim = base + limit;
+    while (p < lim) {
+        if (*p != '<') {
+            if (leaf_ == Leaf::None) {
+                // Between elements only blanks may stand.
+                while (kClasses.space[std::uint8_t(*p)]) ++p;
+                if (*p != '<') {
+                    fail("text outside of any value", p);
+                    return Round::Failed;
+                }
+                continue;
+            }
+            const char* t = p;
+            while (*p != '<') ++p;  // stops at the limit at the latest
+            if (!text(t, p)) return Round::Failed;
+            continue;
+        }
+        const char* q = p + 1;
+        bool closing = *q == '/';
+        if (closing) {
+            ++q;
+        } else if (*q == '!' || *q == '?') {
+            // Comments, processing instructions and the document type may hold
+            // '<' and run past the limit: look for their end in all that was read.
+            std::string_view rest(p, std::size_t(base + len_ - p));
+            std::size_t close;
+            if (rest.starts_with("<!--")) {
+                close = rest.find("-->", 4);
+                if (close != std::string_view::npos) close += 2;
+            } else {
+                close = rest.find('>');
+                std::string_view head = rest.substr(0, close);
+                if (close != std::string_view::npos && head.find('[') != std::string_view::npos && head.find(']') == std::string_view::npos) {
+                    std::size_t bracket = rest.find(']', close);
+                    close = bracket == std::string_view::npos ? bracket : rest.find('>', bracket);
+                }
+            }
+            if (leaf_ != Leaf::None && leaf_ != Leaf::Skip) {
+                fail("markup inside a value", p);
+                return Round::Failed;
+            }
+            if (close == std::string_view::npos) {
+                pos_ = std::size_t(p - base);
+                if (!eof_) return Round::NeedMore;
+                fail("unterminated markup", p);
+                return Round::Failed;
+            }
+            p += close + 1;
+            continue;
+        }
+        const char* nameStart = q;
+        while (kClasses.name[std::uint8_t(*q)]) ++q;
+        std::string_view name(nameStart, std::size_t(q - nameStart));
+        bool selfClosing = false;
+        if (*q == '/' && q[1] == '>') {
+            selfClosing = !closing;
+            ++q;
+        } else if (*q != '>') {
+            // Attributes or blanks: the tag ends at its '>'.
+            while (*q != '>' && *q != '<') ++q;
+            if (*q == '<') {
+                fail(q >= lim ? "unterminated tag" : "'<' inside a tag", q);
+                return Round::Failed;
+            }
+            selfClosing = !closing && q[-1] == '/';
+        }
+        if (!tag(name, closing, selfClosing, p)) return Round::Failed;
+        p = q + 1;
+    }
+    pos_ = std::size_t(p - base);
+    return Round::Done;
+}
+
+Result<const Node*> Reader::run() {
+    fill();
+    for (;;) {
+        std::size_t limit;
+        if (eof_) {
+            limit = len_;
+            buf_[len_] = '<';  // the sentinel that stops the scans
+        } else {
+            const void* last = len_ > pos_ + 1 ? ::memrchr(buf_.data() + pos_ + 1, '<', len_ - pos_ - 1) : nullptr;
+            if (!last) {
+                fill();
+                continue;
+            }
+            limit = std::size_t(static_cast<const char*>(last) - buf_.data());
+        }
+        Round r = round(limit);
+        if (r == Round::Failed) return std::unexpected(syntaxError());
+        if (eof_ && r == Round::Done) break;
+        fill();
     }
     if (ioError_) return std::unexpected(Error{Error::Kind::Io, "read error"});
-    if (!frames_.empty()) return std::unexpected(syntax("truncated: a container is not closed"));
-    if (!haveRoot_) return std::unexpected(syntax("no value"));
+    if (leaf_ != Leaf::None || !frames_.empty()) {
+        fail("truncated: an element is not closed", nullptr);
+        return std::unexpected(syntaxError());
+    }
+    if (!haveRoot_) {
+        fail("no value", nullptr);
+        return std::unexpected(syntaxError());
+    }
     return root_;
 }
 

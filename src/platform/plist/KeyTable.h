@@ -1,0 +1,86 @@
+#pragma once
+
+#include "Arena.h"
+#include "Value.h"
+
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+namespace plist {
+
+// Interning table for keys: open addressing over arena strings, the hash
+// kept in the slot so that a probe rarely looks at the text. Each key also
+// carries a stamp (the last dict that used it) for finding repeated keys.
+class KeyTable {
+public:
+    explicit KeyTable(Arena& arena) : arena_(arena), slots_(1024) {}
+
+    const char* intern(std::string_view s) {
+        std::uint64_t h = hash(s);
+        std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = std::size_t(h >> 20) & mask;; i = (i + 1) & mask) {
+            Slot& slot = slots_[i];
+            if (!slot.text) {
+                const char* k = arena_.storeKey(s);
+                slot = Slot{h, k};
+                if (++count_ * 2 > slots_.size()) rehash();
+                return k;
+            }
+            if (slot.hash == h && keyLength(slot.text) == s.size() && (s.empty() || std::memcmp(slot.text, s.data(), s.size()) == 0)) return slot.text;
+        }
+    }
+
+    // The interned copy of a key, or nothing when no dict of the document
+    // has it.
+    const char* find(std::string_view s) const {
+        std::uint64_t h = hash(s);
+        std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = std::size_t(h >> 20) & mask;; i = (i + 1) & mask) {
+            const Slot& slot = slots_[i];
+            if (!slot.text) return nullptr;
+            if (slot.hash == h && keyLength(slot.text) == s.size() && (s.empty() || std::memcmp(slot.text, s.data(), s.size()) == 0)) return slot.text;
+        }
+    }
+
+    static std::uint32_t& stampOf(const char* key) {
+        return *reinterpret_cast<std::uint32_t*>(const_cast<char*>(key) - 2 * sizeof(std::uint32_t));
+    }
+
+private:
+    struct Slot {
+        std::uint64_t hash = 0;
+        const char* text = nullptr;
+    };
+    static std::uint64_t hash(std::string_view s) {
+        // FNV-1a over 8-byte words, then a multiply to spread the bits.
+        std::uint64_t h = 1469598103934665603ull ^ s.size();
+        std::size_t i = 0;
+        for (; i + 8 <= s.size(); i += 8) {
+            std::uint64_t w;
+            std::memcpy(&w, s.data() + i, 8);
+            h = (h ^ w) * 1099511628211ull;
+        }
+        for (; i < s.size(); ++i) h = (h ^ std::uint8_t(s[i])) * 1099511628211ull;
+        h ^= h >> 32;
+        return h * 0x9E3779B97F4A7C15ull;
+    }
+    void rehash() {
+        std::vector<Slot> old(slots_.size() * 2);
+        old.swap(slots_);
+        std::size_t mask = slots_.size() - 1;
+        for (const Slot& slot : old) {
+            if (!slot.text) continue;
+            std::size_t i = std::size_t(slot.hash >> 20) & mask;
+            while (slots_[i].text) i = (i + 1) & mask;
+            slots_[i] = slot;
+        }
+    }
+
+    Arena& arena_;
+    std::vector<Slot> slots_;
+    std::size_t count_ = 0;
+};
+
+}  // namespace plist
