@@ -180,7 +180,8 @@ int syncCommand(const Options& o) {
         return session.ui().hadWarnings() ? 1 : 0;
     }
     c.updateStatus();
-    print(QStringLiteral("Done: ") + summary(planned, left) + QStringLiteral(". ") + c.status().freeSpace + u'.');
+    QString room = c.status().freeSpace;
+    print(QStringLiteral("Done: ") + summary(planned, left) + u'.' + (room.isEmpty() ? QString() : u' ' + room + u'.'));
     if (left.copies || left.moves || left.deletions) {
         QStringList failed;
         std::lock_guard lock(c.work().todoLock);

@@ -49,7 +49,7 @@ void CliUserInterface::progressChanged() {
     add(s.status, s.substatus);
     add(s.status2, s.substatus2);
     if (parts.isEmpty()) return;
-    parts.append(s.freeSpace);
+    if (!s.freeSpace.isEmpty()) parts.append(s.freeSpace);
     QString line = parts.join(QStringLiteral("  |  "));
     if (line == lastLine_) return;
     lastLine_ = line;

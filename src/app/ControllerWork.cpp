@@ -232,11 +232,18 @@ void Controller::updateStatus() {
         v.ejectEnabled = false;
     } else {
         if (std::optional<Volumes::VolumeSizes> sizes = Volumes::volumeSizes(pathToPlayer())) lastSizes_ = sizes;
+        // Some drivers never tell the sizes (FUSE FAT reports 0); without one
+        // good reading the room is unknown, not zero.
         Volumes::VolumeSizes sizes = lastSizes_.value_or(Volumes::VolumeSizes{});
         std::lock_guard lock(work_.todoLock);
         quint64 toCopy = work_.toCopyList.totalWeight();
         quint64 room = sizes.freeBytes + work_.toDeleteList.totalWeight();
-        if (toCopy <= room) {
+        if (!lastSizes_) {
+            v.freeSpace = QString();
+            v.barDeterminate = true;
+            v.barMaximum = 1.0;
+            v.barValue = 0.0;
+        } else if (toCopy <= room) {
             v.freeSpace = QStringLiteral("%1 MB available").arg(megabytes(room - toCopy));
             v.barDeterminate = true;
             v.barMaximum = double(sizes.totalBytes);
