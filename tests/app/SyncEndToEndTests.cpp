@@ -1,0 +1,200 @@
+#include "support/CliWorld.h"
+
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonArray>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+using plist::Object;
+
+namespace {
+
+std::set<QString> keysOf(const std::map<QString, qint64>& m) {
+    std::set<QString> out;
+    for (const auto& [k, v] : m) out.insert(k);
+    return out;
+}
+
+std::set<QString> recorded(const CliWorld& w) {
+    std::set<QString> out;
+    QString prefix = w.playerFolder() + u'/';
+    for (const auto& [path, id] : w.previousSongs()) {
+        EXPECT_TRUE(path.startsWith(prefix)) << path.toStdString();
+        out.insert(path.mid(prefix.size()));
+    }
+    return out;
+}
+
+QStringList relative(const QJsonArray& records, const char* field, const QString& player) {
+    QStringList out;
+    for (const QJsonValue& r : records) out.append(r.toObject().value(QLatin1String(field)).toString().mid(player.size() + 1).normalized(QString::NormalizationForm_C));
+    return out;
+}
+
+// Everything under a folder with a digest of each file, to prove it unchanged.
+std::map<QString, QByteArray> digestTree(const QString& folder) {
+    std::map<QString, QByteArray> out;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QString path = it.next();
+        QFile f(path);
+        f.open(QIODevice::ReadOnly);
+        out[path] = QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1);
+    }
+    return out;
+}
+
+TEST(SyncEndToEnd, APlayerFollowsItsSelectionOnARealFatVolume) {
+    CliWorld w(CliWorld::Player::FatImage);
+    ASSERT_TRUE(w.ready());
+    using S = QStringList;
+    int x1 = w.builder.addTrack({{"Album", "X"}, {"Name", "One"}, {"Track Number", 1}}, true, 3000);
+    int x2 = w.builder.addTrack({{"Album", "X"}, {"Name", "Two"}, {"Track Number", 2}}, true, 3100);
+    w.builder.addTrack({{"Album", "X"}, {"Name", "Three"}, {"Track Number", 3}}, true, 3200);
+    int y1 = w.builder.addTrack({{"Album", "Y"}, {"Name", "Why"}, {"Track Number", 1}}, true, 3300);
+    w.builder.addTrack({{"Album", "Y"}, {"Name", "Zed"}, {"Track Number", 2}}, true, 3400);
+    int loose = w.builder.addTrack({{"Album", Object()}, {"Name", "Say \"Hello\" <Live>"}}, true, 3500);
+    w.builder.addPlaylist(QStringLiteral("Mix"), QStringLiteral("P1"), {x1, y1, loose});
+    w.writeLibrary();
+    (void)x2;
+
+    ASSERT_EQ(w.run(S{"config", "set", "pathToPlayer", w.playerFolder()}).exitCode, 0);
+    for (const S& step : {S{"select", "add-playlist", "Mix"}, S{"select", "add-album", "X"}, S{"select", "add-album", "Y"}})
+        ASSERT_EQ(w.run(step).exitCode, 0) << step.join(u' ').toStdString();
+
+    RunResult first = w.run(S{"sync"});
+    ASSERT_EQ(first.exitCode, 0) << first.out.toStdString() << first.err.toStdString();
+    std::set<QString> expected = {QStringLiteral("Mix/01 One.mp3"), QStringLiteral("Mix/02 Why.mp3"), QStringLiteral("Mix/03 Say _Hello_ _Live_.mp3"),
+                                  QStringLiteral("X/01 One.mp3"),   QStringLiteral("X/02 Two.mp3"),   QStringLiteral("X/03 Three.mp3"),
+                                  QStringLiteral("Y/01 Why.mp3"),   QStringLiteral("Y/02 Zed.mp3")};
+    EXPECT_EQ(keysOf(w.playerFiles()), expected);
+    EXPECT_EQ(recorded(w), expected);
+    RunResult again = w.run(S{"sync"});
+    EXPECT_EQ(again.exitCode, 0);
+    EXPECT_TRUE(again.out.contains(QStringLiteral("up to date"))) << again.out.toStdString();
+
+    // The playlist goes into album folders, a track is unticked, an album removed.
+    for (const S& step : {S{"select", "mode", "Mix", "as-albums"}, S{"select", "check", "X", "2", "off"}, S{"select", "remove", "Y"}})
+        ASSERT_EQ(w.run(step).exitCode, 0) << step.join(u' ').toStdString();
+    QJsonObject plan = w.plan();
+    EXPECT_TRUE(plan.value(QStringLiteral("copy")).toArray().isEmpty()) << "what is on the player is moved, not copied again";
+    EXPECT_EQ(relative(plan.value(QStringLiteral("move")).toArray(), "from", w.playerFolder()), QStringList{QStringLiteral("Mix/03 Say _Hello_ _Live_.mp3")});
+    EXPECT_EQ(relative(plan.value(QStringLiteral("move")).toArray(), "to", w.playerFolder()), QStringList{QStringLiteral("Other songs/01 Say _Hello_ _Live_.mp3")});
+    EXPECT_EQ(plan.value(QStringLiteral("delete")).toArray().size(), 4);
+
+    RunResult second = w.run(S{"sync"});
+    ASSERT_EQ(second.exitCode, 0) << second.out.toStdString() << second.err.toStdString();
+    expected = {QStringLiteral("X/01 One.mp3"), QStringLiteral("X/03 Three.mp3"), QStringLiteral("Y/01 Why.mp3"),
+                QStringLiteral("Other songs/01 Say _Hello_ _Live_.mp3")};
+    EXPECT_EQ(keysOf(w.playerFiles()), expected);
+    EXPECT_EQ(recorded(w), expected);
+    EXPECT_FALSE(QFileInfo::exists(w.playerFolder() + QStringLiteral("/Mix"))) << "emptied folders are removed";
+}
+
+TEST(SyncEndToEnd, AnUnmountedPlayerIsAClearError) {
+    CliWorld w(CliWorld::Player::Folder);
+    w.builder.addTrack();
+    w.writeLibrary();
+    RunResult none = w.run({QStringLiteral("sync")});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_TRUE(none.err.contains(QStringLiteral("no player is chosen"))) << none.err.toStdString();
+    ASSERT_EQ(w.run({QStringLiteral("config"), QStringLiteral("set"), QStringLiteral("pathToPlayer"), w.volumesFolder() + QStringLiteral("GONE/Music")}).exitCode, 0);
+    RunResult gone = w.run({QStringLiteral("sync")});
+    EXPECT_EQ(gone.exitCode, 1);
+    EXPECT_TRUE(gone.err.contains(QStringLiteral("not mounted"))) << gone.err.toStdString();
+}
+
+TEST(SyncEndToEnd, FilesThatCannotBeCopiedAreNamedAndTheExitFails) {
+    CliWorld w(CliWorld::Player::Folder);
+    w.builder.addTrack({{"Album", "X"}, {"Name", "Blocked"}});
+    w.builder.addTrack({{"Album", "Y"}, {"Name", "Fine"}});
+    w.writeLibrary();
+    ASSERT_EQ(w.run({QStringLiteral("config"), QStringLiteral("set"), QStringLiteral("pathToPlayer"), w.playerFolder()}).exitCode, 0);
+    ASSERT_EQ(w.run({QStringLiteral("select"), QStringLiteral("add-album"), QStringLiteral("X")}).exitCode, 0);
+    ASSERT_EQ(w.run({QStringLiteral("select"), QStringLiteral("add-album"), QStringLiteral("Y")}).exitCode, 0);
+    // A file of the user's stands where the album's folder would go.
+    QDir().mkpath(w.playerFolder());
+    QFile blocker(w.playerFolder() + QStringLiteral("/X"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    RunResult r = w.run({QStringLiteral("sync")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("X/01 Blocked.mp3"))) << r.err.toStdString();
+    EXPECT_EQ(keysOf(w.playerFiles()), (std::set<QString>{QStringLiteral("X"), QStringLiteral("Y/01 Fine.mp3")})) << "the user's file is left alone";
+}
+
+// Killed at random moments, the sync picks up where it was: nothing complete
+// is copied again, nothing outside the player folder changes, the settings
+// stay readable and the end result is the plan.
+TEST(SyncEndToEnd, KilledAtRandomMomentsItConvergesWithoutRecopying) {
+    CliWorld w(CliWorld::Player::Folder);
+    QRandomGenerator rng(20261206);
+    std::map<QString, qint64> sizes;  // relative path on the player -> source size
+    for (int album = 0; album < 20; ++album) {
+        for (int track = 1; track <= 15; ++track) {
+            int bytes = 40000 + rng.bounded(120000);
+            std::string albumName = "Album " + std::to_string(album);
+            std::string name = "Song " + std::to_string(track);
+            w.builder.addTrack({{"Album", albumName}, {"Name", name}, {"Track Number", track}}, true, bytes);
+            sizes[QString::fromStdString(albumName + "/" + QString::asprintf("%02d ", track).toStdString() + name + ".mp3")] = bytes;
+        }
+    }
+    w.writeLibrary();
+    using S = QStringList;
+    ASSERT_EQ(w.run(S{"config", "set", "pathToPlayer", w.playerFolder()}).exitCode, 0);
+    for (int album = 0; album < 20; ++album) ASSERT_EQ(w.run(S{"select", "add-album", QStringLiteral("Album %1").arg(album)}).exitCode, 0);
+
+    // Things that are not the player's and must not change.
+    QString outside = w.volumesFolder() + QStringLiteral("PLAYER/Documents");
+    QDir().mkpath(outside);
+    QFile keep(outside + QStringLiteral("/keep.txt"));
+    ASSERT_TRUE(keep.open(QIODevice::WriteOnly));
+    keep.write("mine");
+    keep.close();
+    auto before = digestTree(w.volumesFolder() + QStringLiteral("PLAYER/Documents"));
+    auto library = digestTree(w.dir.path() + QStringLiteral("/library"));
+
+    int kills = 0;
+    for (int round = 0; round < 40 && kills < 24; ++round) {
+        QProcess p;
+        p.setProcessEnvironment(w.env);
+        p.start(QStringLiteral(BRISLE_BINARY), {QStringLiteral("sync"), QStringLiteral("--library"), w.library()});
+        ASSERT_TRUE(p.waitForStarted());
+        bool finished = p.waitForFinished(60 + rng.bounded(240));
+        if (!finished) {
+            p.kill();
+            p.waitForFinished();
+            ++kills;
+        }
+        // The settings are whole, whatever the moment.
+        std::set<QString> rec = recorded(w);
+        // Complete files are never planned for copying again.
+        std::map<QString, qint64> present = w.playerFiles();
+        QJsonObject plan = w.plan();
+        QStringList planned = relative(plan.value(QStringLiteral("copy")).toArray(), "to", w.playerFolder());
+        for (const QString& to : planned) {
+            auto it = present.find(to);
+            EXPECT_FALSE(it != present.end() && it->second == sizes[to]) << "a complete file would be copied again: " << to.toStdString();
+        }
+        for (const QString& r : rec) EXPECT_TRUE(sizes.count(r)) << "recorded something unplanned: " << r.toStdString();
+        if (finished && p.exitCode() == 0 && planned.isEmpty()) break;
+    }
+    EXPECT_GE(kills, 20) << "the sync was too quick to be interrupted often enough";
+
+    RunResult last = w.run(S{"sync"});
+    ASSERT_EQ(last.exitCode, 0) << last.err.toStdString();
+    std::map<QString, qint64> present = w.playerFiles();
+    EXPECT_EQ(present, sizes) << "the player holds exactly the plan, no partial files";
+    EXPECT_EQ(recorded(w), keysOf(sizes));
+    EXPECT_EQ(digestTree(w.volumesFolder() + QStringLiteral("PLAYER/Documents")), before);
+    EXPECT_EQ(digestTree(w.dir.path() + QStringLiteral("/library")), library);
+}
+
+}  // namespace

@@ -1,0 +1,47 @@
+#pragma once
+
+// A user's world for end-to-end tests of the program: a library, settings and
+// cache folders, a volumes folder with a player (a real FAT image, or a plain
+// folder), and the program run as a user runs it.
+
+#include "FatImage.h"
+#include "LibraryBuilder.h"
+#include "RunBrisle.h"
+
+#include <QJsonObject>
+#include <QProcessEnvironment>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <map>
+#include <memory>
+
+class CliWorld {
+public:
+    enum class Player { Folder, FatImage };
+    explicit CliWorld(Player player);
+
+    bool ready() const { return !fat_ || fat_->ready(); }
+    QString volumesFolder() const { return volumes_; }
+    QString playerFolder() const { return volumes_ + QStringLiteral("PLAYER/Music"); }
+
+    // Runs brisle with the library and this world's folders.
+    RunResult run(QStringList args, int timeoutMs = 120000) const;
+    QString library() const { return libraryFile_; }
+    void writeLibrary() { libraryFile_ = builder.write(); }
+
+    // The program's own record of the player ("previousSongs"), from the settings file.
+    std::map<QString, QString> previousSongs() const;
+    // Every file below the player folder, relative to it, with its size.
+    std::map<QString, qint64> playerFiles() const;
+    QJsonObject plan() const;
+
+    QTemporaryDir dir;
+    LibraryBuilder builder;
+    QProcessEnvironment env;
+
+private:
+    std::unique_ptr<FatImage> fat_;
+    QString volumes_;
+    QString libraryFile_;
+};
