@@ -1,12 +1,47 @@
 #!/usr/bin/env bash
-# Sets everything up, makes the demo library and runs the main job on it.
+# Sets everything up, makes the demo library and a demo player, chooses part of
+# the library and syncs it onto the player, then shows what is on it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh release
 
-demo=build/demo
+demo="$PWD/build/demo"
+brisle="$PWD/build/release/src/app/brisle"
 python3 examples/make-demo-library.py "$demo/library"
-export XDG_CONFIG_HOME="$PWD/$demo/config" XDG_CACHE_HOME="$PWD/$demo/cache"
-brisle=build/release/src/app/brisle
-"$brisle" library --json --library "$demo/library/iTunes Music Library.xml"
+library="$demo/library/iTunes Music Library.xml"
+
+# A fresh start: settings, cache and player.
+rm -rf "$demo/config" "$demo/cache" "$demo/volumes" "$demo/player.img"
+export XDG_CONFIG_HOME="$demo/config" XDG_CACHE_HOME="$demo/cache" BRISLE_VOLUMES="$demo/volumes"
+player="$demo/volumes/PLAYER"
+mkdir -p "$player"
+
+# The player: a FAT32 image mounted through FUSE where that is possible, as a
+# real MP3 player or memory card would be; a plain folder otherwise.
+if [ -e /dev/fuse ] && command -v fusefat >/dev/null && command -v mkfs.vfat >/dev/null; then
+    mkfs.vfat -C -F 32 -n PLAYER "$demo/player.img" 65536 >/dev/null
+    fusefat -o rw+ "$demo/player.img" "$player" >/dev/null
+    trap 'mountpoint -q "$player" && fusermount -u "$player" || true' EXIT
+    echo "== The player: a FAT32 image mounted at $player"
+else
+    echo "== The player: the folder $player (no FUSE here)"
+fi
+
+b() { echo "\$ brisle $*"; "$brisle" "$@" --library "$library"; }
+
+echo "== Choosing what goes on the player"
+b config set pathToPlayer "$player/Music"
+b select add-playlist Favourites
+b select add-album "Greatest Hits"
+b select add-album "Field Recordings"
+b select add-song "Untitled Demo?"
+b select check "Greatest Hits" "Square Peg" off
+b select list
+
+echo "== Syncing (songs the player can't play are converted to MP3)"
+b sync
+echo "== What is on the player now"
+(cd "$player" && find Music -type f | sort)
+echo "== A second sync finds nothing to do"
+b sync
