@@ -14,6 +14,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/log.h>
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
@@ -22,7 +23,12 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
-bool mp3EncoderAvailable() { return avcodec_find_encoder_by_name("libmp3lame") != nullptr; }
+bool mp3EncoderAvailable() {
+    // Asked once at start: also the moment to keep FFmpeg's chatter (encoder
+    // statistics, muxer notes) off the user's terminal.
+    av_log_set_level(AV_LOG_ERROR);
+    return avcodec_find_encoder_by_name("libmp3lame") != nullptr;
+}
 
 EncodeSettings encodeSettingsFor(const QString& convertToFormat, int bitrateKbps) {
     EncodeSettings s;
@@ -50,8 +56,8 @@ int encoderSampleRate(int sourceRate, std::span<const int> supported) {
 
 namespace {
 
-// Isolated damaged packets are skipped, as players do; a run this long means
-// the file is not really audio of this kind.
+// A run of damaged packets this long means the file is not really audio of
+// this kind.
 constexpr int maxConsecutiveBadPackets = 8;
 
 QString avError(int err) {
@@ -97,11 +103,19 @@ struct DictFree {
 using Result = std::expected<void, QString>;
 
 std::unexpected<QString> failure(const QString& message) { return std::unexpected(message); }
+// "cannot <verb> '<path>': <reason>"
+std::unexpected<QString> failure(const char* verb, const QString& path, const QString& reason) {
+    return failure(u"cannot " + QLatin1StringView(verb) + u' ' + quoted(path) + u": " + reason);
+}
+std::unexpected<QString> failure(const char* verb, const QString& path, int err) { return failure(verb, path, avError(err)); }
 
 class Encoding {
 public:
     Encoding(const QString& source, const QString& dest, const std::atomic<bool>* cancel)
         : source_(source), dest_(dest), cancel_(cancel) {}
+    ~Encoding() { av_channel_layout_uninit(&inLayout_); }
+    Encoding(const Encoding&) = delete;
+    Encoding& operator=(const Encoding&) = delete;
 
     Result run(const AVCodec* encoder, std::int64_t bitRate, const char* muxer);
 
@@ -112,6 +126,7 @@ private:
     Result configureConverter(const AVFrame& f);
     Result handleFrame(const AVFrame& f);
     Result receiveFrames();
+    Result decodeError(int err);
     Result drainConverter();
     Result encodeFromFifo(bool final);
     Result sendToEncoder(AVFrame* f);
@@ -154,10 +169,9 @@ Result Encoding::openInput() {
     av_dict_set(&opts.d, "protocol_whitelist", "file", 0);
     AVFormatContext* raw = nullptr;
     if (int err = avformat_open_input(&raw, avUrl(source_).constData(), nullptr, &opts.d); err < 0)
-        return failure(u"cannot open " + quoted(source_) + u": " + avError(err));
+        return failure("open", source_, err);
     in_.reset(raw);
-    if (int err = avformat_find_stream_info(in_.get(), nullptr); err < 0)
-        return failure(u"cannot read " + quoted(source_) + u": " + avError(err));
+    if (int err = avformat_find_stream_info(in_.get(), nullptr); err < 0) return failure("read", source_, err);
 
     for (unsigned i = 0; i < in_->nb_streams; ++i) {
         if (streamIndex_ < 0 && in_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) streamIndex_ = int(i);
@@ -168,23 +182,22 @@ Result Encoding::openInput() {
     const AVStream* st = in_->streams[streamIndex_];
     const AVCodec* decoder = avcodec_find_decoder(st->codecpar->codec_id);
     if (!decoder)
-        return failure(u"cannot decode " + quoted(source_) + u": no decoder for its audio (" +
-                               QString::fromUtf8(avcodec_get_name(st->codecpar->codec_id)) + u')');
+        return failure("decode", source_, u"no decoder for its audio (" + QLatin1StringView(avcodec_get_name(st->codecpar->codec_id)) + u')');
     dec_.reset(avcodec_alloc_context3(decoder));
-    if (!dec_) return failure(u"cannot decode " + quoted(source_) + u": " + avError(AVERROR(ENOMEM)));
+    if (!dec_) return failure("decode", source_, AVERROR(ENOMEM));
     int err = avcodec_parameters_to_context(dec_.get(), st->codecpar);
     if (err >= 0) {
         dec_->pkt_timebase = st->time_base;
         err = avcodec_open2(dec_.get(), decoder, nullptr);
     }
-    if (err < 0) return failure(u"cannot decode " + quoted(source_) + u": " + avError(err));
+    if (err < 0) return failure("decode", source_, err);
     return {};
 }
 
 // The encoder is set up from the first decoded frame: its rate, layout and
 // format are what the decoder really gives.
 Result Encoding::setUpOutput(const AVFrame& first, const AVCodec* encoder, std::int64_t bitRate, const char* muxer) {
-    const auto fail = [&](const QString& what, int err) { return failure(what + u' ' + quoted(dest_) + u": " + avError(err)); };
+    const auto fail = [&](const char* verb, int err) { return failure(verb, dest_, err); };
 
     std::vector<int> rates;
     for (const int* r = encoder->supported_samplerates; r && *r; ++r) rates.push_back(*r);
@@ -196,7 +209,7 @@ Result Encoding::setUpOutput(const AVFrame& first, const AVCodec* encoder, std::
         if (*f == first.format) format = *f;
 
     enc_.reset(avcodec_alloc_context3(encoder));
-    if (!enc_) return fail(QStringLiteral("cannot create"), AVERROR(ENOMEM));
+    if (!enc_) return fail("create", AVERROR(ENOMEM));
     enc_->sample_rate = rate;
     enc_->sample_fmt = format;
     av_channel_layout_default(&enc_->ch_layout, first.ch_layout.nb_channels == 1 ? 1 : 2);
@@ -205,23 +218,22 @@ Result Encoding::setUpOutput(const AVFrame& first, const AVCodec* encoder, std::
 
     const AVOutputFormat* ofmt = av_guess_format(muxer, nullptr, nullptr);
     AVFormatContext* raw = nullptr;
-    if (int err = avformat_alloc_output_context2(&raw, ofmt, nullptr, nullptr); err < 0) return fail(QStringLiteral("cannot create"), err);
+    if (int err = avformat_alloc_output_context2(&raw, ofmt, nullptr, nullptr); err < 0) return fail("create", err);
     out_.reset(raw);
     if (out_->oformat->flags & AVFMT_GLOBALHEADER) enc_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
 
-    if (int err = avcodec_open2(enc_.get(), encoder, nullptr); err < 0)
-        return failure(u"cannot start the encoder for " + quoted(dest_) + u": " + avError(err));
+    if (int err = avcodec_open2(enc_.get(), encoder, nullptr); err < 0) return failure("start the encoder for", dest_, err);
 
     AVStream* st = avformat_new_stream(out_.get(), nullptr);
-    if (!st) return fail(QStringLiteral("cannot create"), AVERROR(ENOMEM));
-    if (int err = avcodec_parameters_from_context(st->codecpar, enc_.get()); err < 0) return fail(QStringLiteral("cannot create"), err);
+    if (!st) return fail("create", AVERROR(ENOMEM));
+    if (int err = avcodec_parameters_from_context(st->codecpar, enc_.get()); err < 0) return fail("create", err);
     st->time_base = enc_->time_base;
 
-    if (int err = avio_open(&out_->pb, avUrl(dest_).constData(), AVIO_FLAG_WRITE); err < 0) return fail(QStringLiteral("cannot create"), err);
+    if (int err = avio_open(&out_->pb, avUrl(dest_).constData(), AVIO_FLAG_WRITE); err < 0) return fail("create", err);
     DictFree opts;
     // Tags are the tagger's work; the Xing/LAME frame stays, players use it.
     av_dict_set(&opts.d, "id3v2_version", "0", 0);
-    if (int err = avformat_write_header(out_.get(), &opts.d); err < 0) return fail(QStringLiteral("cannot write"), err);
+    if (int err = avformat_write_header(out_.get(), &opts.d); err < 0) return fail("write", err);
 
     frameSize_ = enc_->frame_size > 0 ? enc_->frame_size : 4096;
     fifo_.reset(av_audio_fifo_alloc(enc_->sample_fmt, enc_->ch_layout.nb_channels, frameSize_ * 2));
@@ -230,7 +242,7 @@ Result Encoding::setUpOutput(const AVFrame& first, const AVCodec* encoder, std::
     toEncode_->sample_rate = enc_->sample_rate;
     int err = av_channel_layout_copy(&toEncode_->ch_layout, &enc_->ch_layout);
     if (err >= 0) err = av_frame_get_buffer(toEncode_.get(), 0);
-    if (!fifo_ || err < 0) return fail(QStringLiteral("cannot create"), err < 0 ? err : AVERROR(ENOMEM));
+    if (!fifo_ || err < 0) return fail("create", err < 0 ? err : AVERROR(ENOMEM));
     return {};
 }
 
@@ -260,14 +272,14 @@ Result Encoding::configureConverter(const AVFrame& f) {
     // A downmix must not clip, whatever the sample format.
     if (err >= 0 && inLayout_.nb_channels > 2) err = av_opt_set_double(swr_.get(), "rematrix_maxval", 1.0, 0);
     if (err >= 0) err = swr_init(swr_.get());
-    if (err < 0) return failure(u"cannot convert the audio of " + quoted(source_) + u": " + avError(err));
+    if (err < 0) return failure("convert the audio of", source_, err);
     return {};
 }
 
 Result Encoding::handleFrame(const AVFrame& f) {
     if (f.nb_samples <= 0) return {};
     if (f.sample_rate <= 0 || f.ch_layout.nb_channels <= 0)
-        return failure(u"cannot decode " + quoted(source_) + u": no sample rate or channels");
+        return failure("decode", source_, QStringLiteral("no sample rate or channels"));
     if (!enc_)
         if (auto r = setUpOutput(f, encoder_, bitRate_, muxer_); !r) return r;
     if (auto r = configureConverter(f); !r) return r;
@@ -275,13 +287,13 @@ Result Encoding::handleFrame(const AVFrame& f) {
 
     if (!swr_) {
         if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(f.extended_data), f.nb_samples) < f.nb_samples)
-            return failure(u"cannot convert the audio of " + quoted(source_) + u": " + avError(AVERROR(ENOMEM)));
+            return failure("convert the audio of", source_, AVERROR(ENOMEM));
     } else {
         const int needed = swr_get_out_samples(swr_.get(), f.nb_samples);
         if (needed > convertedCapacity_) {
             const int planes = av_sample_fmt_is_planar(enc_->sample_fmt) ? enc_->ch_layout.nb_channels : 1;
             const int bytes = av_samples_get_buffer_size(nullptr, enc_->ch_layout.nb_channels, needed, enc_->sample_fmt, 0);
-            if (bytes < 0) return failure(u"cannot convert the audio of " + quoted(source_) + u": " + avError(bytes));
+            if (bytes < 0) return failure("convert the audio of", source_, bytes);
             convertedBuffer_.resize(std::size_t(bytes));
             convertedPlanes_.assign(std::size_t(planes), nullptr);
             av_samples_fill_arrays(convertedPlanes_.data(), nullptr, convertedBuffer_.data(), enc_->ch_layout.nb_channels, needed,
@@ -290,9 +302,9 @@ Result Encoding::handleFrame(const AVFrame& f) {
         }
         const int got = swr_convert(swr_.get(), convertedPlanes_.data(), convertedCapacity_,
                                     const_cast<const std::uint8_t**>(f.extended_data), f.nb_samples);
-        if (got < 0) return failure(u"cannot convert the audio of " + quoted(source_) + u": " + avError(got));
+        if (got < 0) return failure("convert the audio of", source_, got);
         if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(convertedPlanes_.data()), got) < got)
-            return failure(u"cannot convert the audio of " + quoted(source_) + u": " + avError(AVERROR(ENOMEM)));
+            return failure("convert the audio of", source_, AVERROR(ENOMEM));
     }
     return encodeFromFifo(false);
 }
@@ -301,10 +313,10 @@ Result Encoding::drainConverter() {
     if (!swr_ || convertedCapacity_ == 0) return {};
     for (;;) {
         const int got = swr_convert(swr_.get(), convertedPlanes_.data(), convertedCapacity_, nullptr, 0);
-        if (got < 0) return failure(u"cannot convert the audio of " + quoted(source_) + u": " + avError(got));
+        if (got < 0) return failure("convert the audio of", source_, got);
         if (got == 0) return {};
         if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(convertedPlanes_.data()), got) < got)
-            return failure(u"cannot convert the audio of " + quoted(source_) + u": " + avError(AVERROR(ENOMEM)));
+            return failure("convert the audio of", source_, AVERROR(ENOMEM));
     }
 }
 
@@ -315,11 +327,10 @@ Result Encoding::encodeFromFifo(bool final) {
         if (available == 0 || (available < frameSize && !final)) return {};
         const int n = std::min(available, frameSize);
         toEncode_->nb_samples = frameSize;
-        if (int err = av_frame_make_writable(toEncode_.get()); err < 0)
-            return failure(u"cannot encode " + quoted(source_) + u": " + avError(err));
+        if (int err = av_frame_make_writable(toEncode_.get()); err < 0) return failure("encode", source_, err);
         toEncode_->nb_samples = n;  // only the last frame is short
         if (av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(toEncode_->data), n) < n)
-            return failure(u"cannot encode " + quoted(source_) + u": " + avError(AVERROR_BUG));
+            return failure("encode", source_, AVERROR_BUG);
         toEncode_->pts = samplesSent_;
         samplesSent_ += n;
         if (auto r = sendToEncoder(toEncode_.get()); !r) return r;
@@ -327,30 +338,32 @@ Result Encoding::encodeFromFifo(bool final) {
 }
 
 Result Encoding::sendToEncoder(AVFrame* f) {
-    if (int err = avcodec_send_frame(enc_.get(), f); err < 0)
-        return failure(u"cannot encode " + quoted(source_) + u": " + avError(err));
+    if (int err = avcodec_send_frame(enc_.get(), f); err < 0) return failure("encode", source_, err);
     AVStream* st = out_->streams[0];
     for (;;) {
         int err = avcodec_receive_packet(enc_.get(), encodedPacket_.get());
         if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return {};
-        if (err < 0) return failure(u"cannot encode " + quoted(source_) + u": " + avError(err));
+        if (err < 0) return failure("encode", source_, err);
         av_packet_rescale_ts(encodedPacket_.get(), enc_->time_base, st->time_base);
         encodedPacket_->stream_index = st->index;
-        if (err = av_interleaved_write_frame(out_.get(), encodedPacket_.get()); err < 0)
-            return failure(u"cannot write " + quoted(dest_) + u": " + avError(err));
+        if (err = av_interleaved_write_frame(out_.get(), encodedPacket_.get()); err < 0) return failure("write", dest_, err);
     }
+}
+
+// Isolated damaged packets are skipped, as players do.
+Result Encoding::decodeError(int err) {
+    if (err == AVERROR_INVALIDDATA && ++consecutiveBad_ <= maxConsecutiveBadPackets) return {};
+    return failure("decode", source_, err);
 }
 
 Result Encoding::receiveFrames() {
     for (;;) {
         int err = avcodec_receive_frame(dec_.get(), decoded_.get());
         if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return {};
-        if (err == AVERROR_INVALIDDATA) {
-            if (++consecutiveBad_ > maxConsecutiveBadPackets)
-                return failure(u"cannot decode " + quoted(source_) + u": " + avError(err));
+        if (err < 0) {
+            if (auto r = decodeError(err); !r) return r;
             continue;
         }
-        if (err < 0) return failure(u"cannot decode " + quoted(source_) + u": " + avError(err));
         consecutiveBad_ = 0;
         auto r = handleFrame(*decoded_);
         av_frame_unref(decoded_.get());
@@ -362,42 +375,39 @@ Result Encoding::run(const AVCodec* encoder, std::int64_t bitRate, const char* m
     encoder_ = encoder;
     bitRate_ = bitRate;
     muxer_ = muxer;
-    if (!decoded_ || !toEncode_ || !packet_ || !encodedPacket_) return failure(u"cannot encode " + quoted(source_) + u": " + avError(AVERROR(ENOMEM)));
+    if (!decoded_ || !toEncode_ || !packet_ || !encodedPacket_) return failure("encode", source_, AVERROR(ENOMEM));
     if (auto r = openInput(); !r) return r;
 
     for (;;) {
         if (cancelled()) return failure(QStringLiteral("cancelled"));
         int err = av_read_frame(in_.get(), packet_.get());
         if (err == AVERROR_EOF) break;
-        if (err < 0) return failure(u"cannot read " + quoted(source_) + u": " + avError(err));
+        if (err < 0) return failure("read", source_, err);
         if (packet_->stream_index != streamIndex_) {
             av_packet_unref(packet_.get());
             continue;
         }
         err = avcodec_send_packet(dec_.get(), packet_.get());
         av_packet_unref(packet_.get());
-        if (err == AVERROR_INVALIDDATA) {
-            if (++consecutiveBad_ > maxConsecutiveBadPackets)
-                return failure(u"cannot decode " + quoted(source_) + u": " + avError(err));
+        if (err < 0) {
+            if (auto r = decodeError(err); !r) return r;
             continue;
         }
-        if (err < 0) return failure(u"cannot decode " + quoted(source_) + u": " + avError(err));
         if (auto r = receiveFrames(); !r) return r;
     }
 
     // The decoder, the resampler, the last short frame, the encoder: each may
     // still hold audio.
-    if (int err = avcodec_send_packet(dec_.get(), nullptr); err < 0 && err != AVERROR_EOF)
-        return failure(u"cannot decode " + quoted(source_) + u": " + avError(err));
+    if (int err = avcodec_send_packet(dec_.get(), nullptr); err < 0 && err != AVERROR_EOF) return failure("decode", source_, err);
     if (auto r = receiveFrames(); !r) return r;
-    if (!enc_ || samplesDecoded_ == 0) return failure(u"cannot decode " + quoted(source_) + u": no audio could be decoded");
+    if (!enc_ || samplesDecoded_ == 0) return failure("decode", source_, QStringLiteral("no audio could be decoded"));
     if (auto r = drainConverter(); !r) return r;
     if (auto r = encodeFromFifo(true); !r) return r;
     if (auto r = sendToEncoder(nullptr); !r) return r;
     if (cancelled()) return failure(QStringLiteral("cancelled"));
 
-    if (int err = av_write_trailer(out_.get()); err < 0) return failure(u"cannot write " + quoted(dest_) + u": " + avError(err));
-    if (int err = avio_closep(&out_->pb); err < 0) return failure(u"cannot write " + quoted(dest_) + u": " + avError(err));
+    if (int err = av_write_trailer(out_.get()); err < 0) return failure("write", dest_, err);
+    if (int err = avio_closep(&out_->pb); err < 0) return failure("write", dest_, err);
     return {};
 }
 
@@ -414,15 +424,15 @@ std::expected<void, QString> encodeAudio(const QString& sourcePath, const QStrin
     const char* muxer = nullptr;
     if (settings.format == OutputFormat::Mp3) {
         encoder = avcodec_find_encoder_by_name("libmp3lame");
-        if (!encoder) return failure(u"cannot encode " + quoted(sourcePath) + u": no MP3 encoder (libmp3lame) here");
+        if (!encoder) return failure("encode", sourcePath, QStringLiteral("no MP3 encoder (libmp3lame) here"));
         auto kbps = mp3BitrateFromSettings(settings.mp3Settings);
-        if (!kbps) return failure(u"cannot encode " + quoted(sourcePath) + u": the MP3 settings hold no bit rate");
+        if (!kbps) return failure("encode", sourcePath, QStringLiteral("the MP3 settings hold no bit rate"));
         bitRate = std::int64_t(*kbps) * 1000;
         muxer = "mp3";
     } else {
         encoder = avcodec_find_encoder(AV_CODEC_ID_AAC);
-        if (!encoder) return failure(u"cannot encode " + quoted(sourcePath) + u": no AAC encoder here");
-        if (settings.aacBitrateKbps <= 0) return failure(u"cannot encode " + quoted(sourcePath) + u": no AAC bit rate");
+        if (!encoder) return failure("encode", sourcePath, QStringLiteral("no AAC encoder here"));
+        if (settings.aacBitrateKbps <= 0) return failure("encode", sourcePath, QStringLiteral("no AAC bit rate"));
         bitRate = std::int64_t(settings.aacBitrateKbps) * 1000;
         muxer = "ipod";  // .m4a
     }

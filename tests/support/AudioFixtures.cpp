@@ -1,11 +1,13 @@
 #include "support/AudioFixtures.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -78,6 +80,12 @@ std::optional<std::vector<std::vector<float>>> decodeChannels(const QString& pat
     for (std::size_t i = 0; i < frames; ++i)
         for (std::size_t c = 0; c < out.size(); ++c, p += sizeof(float)) std::memcpy(&out[c][i], p, sizeof(float));
     return out;
+}
+
+QByteArray fileBytes(const QString& path, qint64 offset, int n) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly) || !f.seek(offset < 0 ? std::max<qint64>(0, f.size() + offset) : offset)) return {};
+    return f.read(n);
 }
 
 double tonePower(const std::vector<float>& samples, double frequency, int rate) {

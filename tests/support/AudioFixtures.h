@@ -1,6 +1,6 @@
 #pragma once
 
-// Real audio files for tests, made and inspected with the ffmpeg and ffprobe
+// Real audio files for tests, made and checked with the ffmpeg and ffprobe
 // command-line tools. A missing tool fails the calling test (it does not skip).
 
 #include <QJsonObject>
@@ -35,6 +35,9 @@ std::optional<AudioInfo> probe(const QString& path);
 
 // The file's audio decoded by ffmpeg at its own rate, one vector per channel.
 std::optional<std::vector<std::vector<float>>> decodeChannels(const QString& path, int channels);
+
+// Up to n bytes of a file from `offset`, or from its end when negative.
+QByteArray fileBytes(const QString& path, qint64 offset, int n);
 
 // The strength of `frequency` in `samples` (Goertzel), as a mean power.
 double tonePower(const std::vector<float>& samples, double frequency, int rate);

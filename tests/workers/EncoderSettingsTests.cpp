@@ -40,17 +40,13 @@ TEST(Mp3Settings, ContainerLayoutIsTheQuickTimeAtomContainer) {
     EXPECT_EQ(makeMp3SettingsContainer(160).toHex(' '), container160.toHex(' '));
 }
 
-TEST(Mp3Settings, BitRateIsBigEndianAndReadsBack) {
+TEST(Mp3Settings, BitRateReadsBackAndTruncationsAreRejected) {
     for (int kbps : {8, 128, 160, 256, 320}) {
         const QByteArray c = makeMp3SettingsContainer(kbps);
         EXPECT_EQ(qFromBigEndian<quint32>(c.constData() + qualData), quint32(kbps));
         EXPECT_EQ(mp3BitrateFromSettings(c), kbps);
     }
-}
-
-TEST(Mp3Settings, TruncatedContainersAreRejected) {
-    for (qsizetype n = 0; n < container160.size(); ++n)
-        EXPECT_FALSE(mp3BitrateFromSettings(container160.left(n))) << n << " bytes";
+    for (qsizetype n = 0; n < container160.size(); ++n) EXPECT_FALSE(mp3BitrateFromSettings(container160.left(n))) << n << " bytes";
 }
 
 TEST(Mp3Settings, MalformedContainersAreRejected) {
@@ -96,22 +92,13 @@ TEST(Mp3Settings, PreferencesChooseTheFormat) {
 
 TEST(EncoderSampleRate, HighRatesComeDownByFamilyThenToTheNearestSupported) {
     const std::array lame{44100, 48000, 32000, 22050, 24000, 16000, 11025, 12000, 8000};
-    EXPECT_EQ(encoderSampleRate(44100, lame), 44100);
-    EXPECT_EQ(encoderSampleRate(48000, lame), 48000);
-    EXPECT_EQ(encoderSampleRate(22050, lame), 22050);
-    EXPECT_EQ(encoderSampleRate(88200, lame), 44100);
-    EXPECT_EQ(encoderSampleRate(176400, lame), 44100);
-    EXPECT_EQ(encoderSampleRate(96000, lame), 48000);
-    EXPECT_EQ(encoderSampleRate(192000, lame), 48000);
-    EXPECT_EQ(encoderSampleRate(64000, lame), 48000) << "not of the 44.1 kHz family";
-    EXPECT_EQ(encoderSampleRate(37800, lame), 32000);
-    EXPECT_EQ(encoderSampleRate(46000, lame), 44100);
-    EXPECT_EQ(encoderSampleRate(6000, lame), 8000);
+    const std::pair<int, int> cases[] = {{44100, 44100}, {48000, 48000}, {22050, 22050}, {88200, 44100}, {176400, 44100},
+                                         {96000, 48000}, {192000, 48000}, {64000, 48000}, {37800, 32000}, {46000, 44100},
+                                         {6000, 8000}};
+    for (auto [source, expected] : cases) EXPECT_EQ(encoderSampleRate(source, lame), expected) << source;
     EXPECT_EQ(encoderSampleRate(28000, std::array{24000, 32000}), 32000) << "a tie goes up";
     // The family rule applies even where the encoder could keep the rate.
-    const std::array aac{96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000, 7350};
-    EXPECT_EQ(encoderSampleRate(96000, aac), 48000);
-    EXPECT_EQ(encoderSampleRate(7350, aac), 7350);
+    EXPECT_EQ(encoderSampleRate(96000, std::array{96000, 48000, 44100}), 48000);
     EXPECT_EQ(encoderSampleRate(352800, std::span<const int>{}), 44100);
 }
 
