@@ -173,7 +173,12 @@ QString Song::cachePath() const {
 bool Song::isCached() const { return fsys::exists(cachePath()); }
 
 QString Song::copiedExtension() const {
-    if (needsConversion()) return QStringLiteral("mp3");
+    // Songs converted to another format than MP3 are AAC in MPEG-4 files; an
+    // .mp3 name would make players misread them.
+    if (needsConversion()) {
+        QString format = context_.defaults().string("convertToFormat");
+        return format.isEmpty() || format == u"MP3" ? QStringLiteral("mp3") : QStringLiteral("m4a");
+    }
     QString suffix = QFileInfo(originalPath()).suffix();
     return suffix.isEmpty() ? QStringLiteral("mp3") : suffix;
 }
