@@ -31,6 +31,9 @@ const char* const kUsage =
     "  config set KEY VALUE              change a setting\n"
     "  plan --json                       what a sync would convert, copy, move and remove\n"
     "  sync [--dry-run]                  bring the player in line with the selection\n"
+    "  volumes [--json]                  the volumes that can be players (* marks the player)\n"
+    "  sort                              write the player's folders in sorted order\n"
+    "  eject                             sort first if asked to (sortFilesOnDisk), then eject the player\n"
     "\n"
     "options:\n"
     "  --library FILE        the library file (default ~/Music/iTunes/iTunes Music Library.xml)\n"
@@ -127,6 +130,9 @@ int runCommandLine(const QStringList& arguments) {
         {QStringLiteral("config"), configCommand},
         {QStringLiteral("plan"), planCommand},
         {QStringLiteral("sync"), syncCommand},
+        {QStringLiteral("volumes"), volumesCommand},
+        {QStringLiteral("sort"), sortCommand},
+        {QStringLiteral("eject"), ejectCommand},
     };
     auto it = commands.find(o->command);
     if (it == commands.end()) {

@@ -49,5 +49,8 @@ int configCommand(const Options& o);
 int planCommand(const Options& o);
 int syncCommand(const Options& o);
 int watchCommand(const Options& o);
+int volumesCommand(const Options& o);
+int sortCommand(const Options& o);
+int ejectCommand(const Options& o);
 
 }  // namespace cli

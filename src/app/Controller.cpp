@@ -9,7 +9,9 @@
 #include "platform/Locations.h"
 #include "platform/UserInterface.h"
 #include "workers/Convertor.h"
+#include "platform/VolumeMonitor.h"
 #include "workers/Copier.h"
+#include "workers/DiskSorter.h"
 #include "workers/Encoder.h"
 
 #include <QCoreApplication>
@@ -28,6 +30,9 @@ bool Controller::startUp() {
     if (!loadLibrary()) return false;
     restorePreviousFiles();
     startWorkers();
+    volumeMonitor_ = new VolumeMonitor(this);
+    connect(volumeMonitor_, &VolumeMonitor::mounted, this, [this](const QString& path) { diskMounted(path); });
+    connect(volumeMonitor_, &VolumeMonitor::unmounted, this, [this](const QString& path) { diskUnmounted(path); });
     checkMounted();
     restoreWantedStuff();
     ui_.reloadData();
@@ -67,7 +72,63 @@ void Controller::checkMounted() {
 
 void Controller::setMounted(bool mounted) {
     mounted_ = mounted;
-    if (mounted) songContext_->setFatNames(Volumes::isFatFamily(pathToPlayer()));
+    if (!mounted) return;
+    QString player = pathToPlayer();
+    songContext_->setFatNames(Volumes::isFatFamily(player));
+    // Files an interrupted sort left in its temporary folder go back before
+    // anything else looks at the player.
+    if (!readOnly_ && fsys::isDirectory(player)) DiskSorter::recoverInterruptedSort(player);
+}
+
+void Controller::diskMounted(const std::optional<QString>& devicePath) {
+    if (devicePath) {
+        QString player = pathToPlayer();
+        // A plain text test, as it always was: a volume "PLAYER" also counts
+        // for a player on "PLAYER 2".
+        if (player.isEmpty() || !player.startsWith(*devicePath)) return;
+    }
+    setMounted(true);
+    ui_.reloadData();
+    updateStatus();
+    updatePlayer();
+}
+
+void Controller::diskUnmounted(const std::optional<QString>& devicePath) {
+    if (devicePath) {
+        QString player = pathToPlayer();
+        if (player.isEmpty() || !player.startsWith(*devicePath)) return;
+    }
+    setMounted(false);
+    updateStatus();
+    updatePlayer();
+}
+
+bool Controller::canEjectOrSort() {
+    if (!mounted_ || deletingSong_) return false;
+    std::lock_guard lock(work_.todoLock);
+    return work_.toCopyList.empty() && work_.toMoveList.empty() && work_.toDeleteList.empty();
+}
+
+void Controller::sortFiles() {
+    status_.status = QStringLiteral("Sorting files") + QChar(0x2026);
+    status_.substatus.clear();
+    ui_.statusChanged();
+    DiskSorter::sortFiles(pathToPlayer());
+    status_.status.clear();
+    status_.substatus.clear();
+    ui_.statusChanged();
+    updatePlayer();
+}
+
+bool Controller::eject() {
+    if (defaults_.boolean("sortFilesOnDisk")) sortFiles();
+    auto ejected = Volumes::unmountAndEject(pathToPlayer());
+    if (ejected) return true;
+    ui_.warning(ejected.error());
+    ui_.alert({QStringLiteral("Eject failed"),
+               QStringLiteral("Brisle was unable to eject your player. Make sure no files on are in use or try ejecting it from the Finder."),
+               {QStringLiteral("OK")}});
+    return false;
 }
 
 void Controller::setReadOnly() {

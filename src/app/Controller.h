@@ -81,6 +81,18 @@ public:
     // Whether anything exists at the player path now.
     void checkMounted();
     void setMounted(bool mounted);
+    // A volume appeared or went at this mount point (nothing: whatever it
+    // was, it concerns the player).
+    void diskMounted(const std::optional<QString>& devicePath);
+    void diskUnmounted(const std::optional<QString>& devicePath);
+    // Ejecting and sorting are offered only while the player is mounted and
+    // nothing waits to be copied, moved or removed.
+    bool canEjectOrSort();
+    // Sorts the player's folders on disk (synchronously), then plans anew.
+    void sortFiles();
+    // Sorts first when the user asked for it, then unmounts and ejects the
+    // player's volume. A failure is shown and changes nothing.
+    bool eject();
 
     // ---- saved state ----
     bool writeWantedStuff();
@@ -189,4 +201,5 @@ private:
     StatusView status_;
     std::optional<Volumes::VolumeSizes> lastSizes_;  // the last good reading
     QTimer* progressTimer_ = nullptr;
+    class VolumeMonitor* volumeMonitor_ = nullptr;
 };

@@ -1,0 +1,91 @@
+// brisle volumes, brisle eject, brisle sort: the player volume.
+
+#include "CliSession.h"
+
+#include "library/PathUtils.h"
+#include "platform/Locations.h"
+#include "platform/VolumeMonitor.h"
+
+#include <QJsonArray>
+
+namespace cli {
+
+namespace {
+
+// Ejecting and sorting wait until the player holds what is planned, as the
+// menu commands do: a plan is made (and nothing written) to find out.
+bool readyForEjectOrSort(Session& session, const QString& what) {
+    Controller& c = session.controller();
+    QString player = c.pathToPlayer();
+    if (player.isEmpty()) {
+        fail(QStringLiteral("%1: no player is chosen").arg(what));
+        return false;
+    }
+    c.checkMounted();
+    if (!c.mounted()) {
+        fail(QStringLiteral("%1: the player is not mounted: nothing is at %2").arg(what, player));
+        return false;
+    }
+    c.updatePlayer();
+    if (c.canEjectOrSort()) return true;
+    std::lock_guard lock(c.work().todoLock);
+    fail(QStringLiteral("%1: the player is not in step with the selection yet (%2 files to copy, %3 to move, %4 to remove); run \"brisle sync\" first")
+             .arg(what)
+             .arg(c.work().toCopyList.size())
+             .arg(c.work().toMoveList.size())
+             .arg(c.work().toDeleteList.size()));
+    return false;
+}
+
+}  // namespace
+
+int volumesCommand(const Options& o) {
+    Session session(o);
+    if (auto loaded = session.defaults().load(); !loaded) fail(loaded.error());
+    QString player = session.defaults().string("pathToPlayer");
+    QString playerVolume = driveNameFromPath(player);
+    std::vector<Volumes::MountedVolume> volumes = VolumeMonitor::mountedVolumes();
+    if (o.json) {
+        QJsonArray list;
+        for (const auto& v : volumes)
+            list.append(QJsonObject{{QStringLiteral("name"), v.name},
+                                    {QStringLiteral("mountPoint"), v.mountPoint},
+                                    {QStringLiteral("fileSystem"), v.fileSystemType},
+                                    {QStringLiteral("device"), v.device},
+                                    {QStringLiteral("icon"), v.iconName},
+                                    {QStringLiteral("player"), v.name == playerVolume}});
+        printJson(QJsonObject{{QStringLiteral("volumesFolder"), Locations::volumesFolder()}, {QStringLiteral("volumes"), list}});
+        return 0;
+    }
+    if (volumes.empty()) {
+        print(QStringLiteral("No volumes are mounted in %1. Connect an MP3 player or memory card reader.").arg(Locations::volumesFolder()));
+        return 0;
+    }
+    for (const auto& v : volumes)
+        print(QStringLiteral("%1%2  %3  (%4)").arg(v.name == playerVolume ? QStringLiteral("* ") : QStringLiteral("  "), v.name, v.mountPoint, v.fileSystemType));
+    return 0;
+}
+
+int sortCommand(const Options& o) {
+    Session session(o);
+    Controller& c = session.controller();
+    c.setReadOnly();
+    if (!session.restore()) return 1;
+    if (!readyForEjectOrSort(session, QStringLiteral("sort"))) return 1;
+    c.sortFiles();
+    print(QStringLiteral("The folders of %1 are written in sorted order.").arg(c.pathToPlayer()));
+    return 0;
+}
+
+int ejectCommand(const Options& o) {
+    Session session(o);
+    Controller& c = session.controller();
+    c.setReadOnly();
+    if (!session.restore()) return 1;
+    if (!readyForEjectOrSort(session, QStringLiteral("eject"))) return 1;
+    if (!c.eject()) return 1;
+    print(QStringLiteral("%1 can be removed now.").arg(driveNameFromPath(c.pathToPlayer())));
+    return 0;
+}
+
+}  // namespace cli

@@ -1,0 +1,122 @@
+#include "DiskSorter.h"
+
+#include "Copier.h"
+#include "PlayerFiles.h"
+#include "library/PathUtils.h"
+#include "platform/CrashPoints.h"
+#include "platform/FileSystem.h"
+
+#include <QDirIterator>
+#include <QFile>
+
+#include <algorithm>
+#include <vector>
+
+namespace DiskSorter {
+
+namespace {
+
+const QString kJournal = QStringLiteral(".brisle-sort-journal");
+
+struct Move {
+    QString path;       // where the file belongs
+    QString temporary;  // where it waits
+};
+
+QString normalFolder(QString folder) {
+    while (folder.size() > 1 && folder.endsWith(u'/')) folder.chop(1);
+    return decomposed(folder);
+}
+
+// One line per file: the temporary name, a tab, the path relative to the
+// player folder.
+// Percent escapes keep tabs and line breaks in names from breaking a line.
+QByteArray journalText(const std::vector<Move>& moves, const QString& player, const QString& temp) {
+    QByteArray text;
+    for (const Move& m : moves)
+        text += m.temporary.mid(temp.size() + 1).toUtf8().toPercentEncoding(" ") + '\t' + m.path.mid(player.size() + 1).toUtf8().toPercentEncoding("/ ") + '\n';
+    return text;
+}
+
+std::vector<Move> readJournal(const QString& player, const QString& temp) {
+    std::vector<Move> moves;
+    QFile f(temp + u'/' + kJournal);
+    if (!f.open(QIODevice::ReadOnly)) return moves;
+    PlayerGuard guard(player);
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        qsizetype tab = line.indexOf('\t');
+        if (tab <= 0) continue;
+        QString name = QString::fromUtf8(QByteArray::fromPercentEncoding(line.left(tab)));
+        QString path = player + u'/' + QString::fromUtf8(QByteArray::fromPercentEncoding(line.mid(tab + 1)));
+        // A damaged journal must not send files anywhere else.
+        if (name.contains(u'/') || !guard.contains(path)) continue;
+        moves.push_back({decomposed(path), temp + u'/' + name});
+    }
+    return moves;
+}
+
+// Moves back what is still waiting; keeps in the journal what could not come
+// back, and removes the temporary folder once it is empty.
+int putBack(const std::vector<Move>& moves, const QString& player, const QString& temp) {
+    int back = 0;
+    std::vector<Move> left;
+    for (const Move& m : moves) {
+        if (!fsys::existsNoFollow(m.temporary)) continue;  // came back already
+        Copier::createDirectoryAtPath(pathByRemovingLastComponent(m.path));
+        if (playerfiles::moveFile(m.temporary, m.path)) ++back;
+        else left.push_back(m);
+    }
+    QString journal = temp + u'/' + kJournal;
+    if (left.empty()) playerfiles::removeFile(journal);
+    else fsys::writeFileAtomically(journal, journalText(left, player, temp));
+    Copier::fileRemovedFrom(temp, player);
+    return back;
+}
+
+}  // namespace
+
+QString temporaryFolder(const QString& playerFolder) { return normalFolder(playerFolder) + QStringLiteral("/brisleSort"); }
+
+int recoverInterruptedSort(const QString& playerFolder) {
+    QString player = normalFolder(playerFolder);
+    QString temp = temporaryFolder(player);
+    if (!fsys::existsNoFollow(temp + u'/' + kJournal)) return 0;
+    return putBack(readJournal(player, temp), player, temp);
+}
+
+void sortFiles(const QString& playerFolder) {
+    QString player = normalFolder(playerFolder);
+    QString temp = temporaryFolder(player);
+    recoverInterruptedSort(player);
+
+    // Every entry below the player folder, hidden ones included, in
+    // case-insensitive order of the whole relative path.
+    QStringList entries;
+    QDirIterator it(player, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) entries.append(it.next().mid(player.size() + 1));
+    std::sort(entries.begin(), entries.end(), [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+
+    std::vector<QString> folders;
+    std::vector<Move> moves;
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        QString path = decomposed(player + u'/' + entries[i]);
+        if (path == decomposed(temp) || path.startsWith(decomposed(temp) + u'/')) continue;
+        if (!fsys::existsNoFollow(path)) continue;
+        if (fsys::isDirectory(path)) folders.push_back(path);
+        else moves.push_back({path, decomposed(temp + QStringLiteral("/File %1").arg(i))});
+    }
+
+    Copier::createDirectoryAtPath(temp);
+    // The way back is on disk before the first file leaves.
+    if (!moves.empty() && !fsys::writeFileAtomically(temp + u'/' + kJournal, journalText(moves, player, temp))) {
+        Copier::fileRemovedFrom(temp, player);
+        return;
+    }
+    for (const Move& m : moves) playerfiles::moveFile(m.path, m.temporary);
+    crashPoint("sort-moved-out");
+    for (const QString& folder : folders) Copier::fileRemovedFrom(folder, player);
+    for (const QString& folder : folders) Copier::createDirectoryAtPath(folder);
+    putBack(moves, player, temp);
+}
+
+}  // namespace DiskSorter
