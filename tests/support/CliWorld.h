@@ -22,6 +22,7 @@ public:
     explicit CliWorld(Player player);
 
     bool ready() const { return !fat_ || fat_->ready(); }
+    FatImage* fat() const { return fat_.get(); }
     QString volumesFolder() const { return volumes_; }
     QString playerFolder() const { return volumes_ + QStringLiteral("PLAYER/Music"); }
 
