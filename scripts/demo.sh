@@ -25,6 +25,7 @@ if [ -e /dev/fuse ] && command -v fusefat >/dev/null && command -v mkfs.vfat >/d
     trap 'mountpoint -q "$player" && fusermount -u "$player" || true' EXIT
     echo "== The player: a FAT32 image mounted at $player"
 else
+    mkdir -p "$player/Music"
     echo "== The player: the folder $player (no FUSE here)"
 fi
 

@@ -6,8 +6,10 @@
 #include "library/PathUtils.h"
 #include "platform/FileSystem.h"
 #include "platform/Locations.h"
+#include "platform/Volumes.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 
 namespace cli {
@@ -187,9 +189,12 @@ int set(Session& session, const QString& key, const QString& value) {
     }
     if (key == u"pathToPlayer") {
         // Like the preferences sheet: the folders inside the volume are made
-        // when the volume is there; the volume itself never is.
+        // when the volume is there. A mount point whose volume is not mounted
+        // is an empty folder of this computer's own disk: nothing goes there,
+        // or the next sync would fill the computer instead of the player.
         QString volume = Locations::volumesFolder() + driveNameFromPath(value);
-        if (fsys::isDirectory(volume)) fsys::makePath(QDir::cleanPath(value));
+        std::optional<Volumes::MountEntry> mount = Volumes::mountHolding(volume);
+        if (mount && mount->mountPoint == QFileInfo(volume).canonicalFilePath()) fsys::makePath(QDir::cleanPath(value));
     }
     print(QStringLiteral("%1 = %2").arg(key, value));
     return 0;

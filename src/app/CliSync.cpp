@@ -8,6 +8,8 @@
 #include "platform/Volumes.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
 #include <QDir>
 #include <QEventLoop>
 #include <QJsonArray>
@@ -194,9 +196,99 @@ int syncCommand(const Options& o) {
     return session.ui().hadWarnings() ? 1 : 0;
 }
 
-int watchCommand(const Options&) {
-    fail(QStringLiteral("sync --watch is not available yet"));
-    return 2;
+namespace {
+
+// Follows the settings file for changes made by other programs (brisle
+// select in another terminal, the window): the selection and the player's
+// settings are taken over and the player planned anew. The program's own
+// writes (the record of the player's files, after every file) change nothing.
+class SettingsFollower : public QObject {
+public:
+    SettingsFollower(Session& session, QObject* parent) : QObject(parent), session_(session) {
+        stamp_ = stampOf();
+        auto* timer = new QTimer(this);
+        connect(timer, &QTimer::timeout, this, &SettingsFollower::check);
+        timer->start(1000);
+    }
+
+private:
+    static constexpr const char* kWatchedKeys[] = {
+        "pathToPlayer", "createAlbumSubfolders", "createArtistSubfolders", "playlistSongsInAlbumSubfolders", "createPlaylistSubfolders",
+        "createPlaylistGroupSubfolders", "otherSongsInAlbumSubfolders", "createOtherSongsSubfolder", "playerAacCompatible",
+        "convertHighBitRateSongs", "convertHighBitRateThreshold", "convertToFormat", "convertToBitrate", "wantedStuff",
+    };
+
+    QByteArray stampOf() const {
+        QFileInfo f(session_.defaults().filePath());
+        return QByteArray::number(f.lastModified().toMSecsSinceEpoch()) + ' ' + QByteArray::number(f.size()) + ' ' +
+               QByteArray::number(qulonglong(f.metadataChangeTime().toMSecsSinceEpoch()));
+    }
+
+    void check() {
+        QByteArray stamp = stampOf();
+        if (stamp == stamp_) return;
+        stamp_ = stamp;
+        Defaults onDisk(session_.defaults().filePath());
+        if (!onDisk.load()) return;
+        Controller& c = session_.controller();
+        bool changed = false;
+        for (const char* key : kWatchedKeys) {
+            std::optional<plist::Object> mine = std::string_view(key) == "wantedStuff" ? std::optional(c.selection().propertyList()) : session_.defaults().object(key);
+            if (onDisk.contains(key) && onDisk.object(key) != mine) changed = true;
+        }
+        if (!changed) return;
+        // Theirs, but the record of the player's files stays this program's.
+        if (!session_.defaults().load()) return;
+        c.writePreviousFiles();
+        c.restoreWantedStuff();
+        c.checkMounted();
+        session_.ui().notice(QStringLiteral("The selection or the settings changed."));
+        c.requestUpdate();
+    }
+
+    Session& session_;
+    QByteArray stamp_;
+};
+
+}  // namespace
+
+int watchCommand(const Options& o) {
+    Session session(o);
+    Controller& c = session.controller();
+    if (auto loaded = session.defaults().load(); !loaded) fail(loaded.error());
+    session.ui().showProgressOf(&c);
+    session.ui().showNotices(true);
+    SignalWatcher signals;
+    if (!c.startUp()) return 1;
+    QString player = c.pathToPlayer();
+    if (player.isEmpty()) {
+        fail(QStringLiteral("no player is chosen; choose one with: brisle config set pathToPlayer %1NAME/Music").arg(Locations::volumesFolder()));
+        return 1;
+    }
+    print(QStringLiteral("Watching: the player %1, the library file %2 and the selection. Ctrl-C stops.").arg(player, c.pathToItunes()));
+    if (!c.mounted()) print(QStringLiteral("The player is not mounted; the sync starts when it is."));
+
+    QEventLoop loop;
+    SettingsFollower follower(session, &loop);
+    bool stopping = false;
+    QTimer waitForCopier;
+    QObject::connect(&waitForCopier, &QTimer::timeout, &loop, [&] {
+        if (!c.copierBusy()) loop.quit();
+    });
+    QObject::connect(&signals, &SignalWatcher::interrupted, &loop, [&] {
+        if (stopping) return;
+        stopping = true;
+        session.ui().finishProgress();
+        print(QStringLiteral("Stopping after the file in hand..."));
+        // Nothing pending is started any more; the file in hand is finished.
+        c.applicationShouldTerminate();
+        waitForCopier.start(50);
+    });
+    loop.exec();
+    session.ui().finishProgress();
+    c.stopWorkers();
+    print(QStringLiteral("Stopped."));
+    return 0;
 }
 
 }  // namespace cli

@@ -71,3 +71,10 @@ void CliUserInterface::finishProgress() {
     if (terminal_ && !lastLine_.isEmpty()) std::fputc('\n', stdout);
     lastLine_.clear();
 }
+
+void CliUserInterface::notice(const QString& message) {
+    if (!notices_) return;
+    finishProgress();
+    std::fprintf(stdout, "%s\n", qPrintable(message));
+    std::fflush(stdout);
+}

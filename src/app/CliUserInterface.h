@@ -25,6 +25,9 @@ public:
     void progressChanged() override;
     // Ends the rewritten line, before other output.
     void finishProgress();
+    // Prints the program's notices (mounts, rewrites) as they come.
+    void showNotices(bool on) { notices_ = on; }
+    void notice(const QString& message) override;
 
 private:
     bool assumeYes_;
@@ -32,6 +35,7 @@ private:
     int warnings_ = 0;
     const Controller* controller_ = nullptr;
     bool terminal_ = false;
+    bool notices_ = false;
     QString lastLine_;
     QString lastLogged_;
 };

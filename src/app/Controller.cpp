@@ -3,12 +3,14 @@
 #include "Controller.h"
 
 #include "library/LibraryLoader.h"
+#include "library/PathUtils.h"
 #include "planning/SavedState.h"
 #include "platform/Defaults.h"
 #include "platform/FileSystem.h"
 #include "platform/Locations.h"
 #include "platform/UserInterface.h"
 #include "workers/Convertor.h"
+#include "platform/FWKQueue.h"
 #include "platform/VolumeMonitor.h"
 #include "workers/Copier.h"
 #include "workers/DiskSorter.h"
@@ -22,12 +24,17 @@
 Controller::Controller(Defaults& defaults, UserInterface& ui, Options options, QObject* parent)
     : QObject(parent), defaults_(defaults), ui_(ui), options_(std::move(options)) {}
 
-Controller::~Controller() { stopWorkers(); }
+Controller::~Controller() {
+    // A watcher call waiting for this object is dropped with the delegate.
+    if (libraryWatch_) libraryWatch_->setDelegate(nullptr);
+    stopWorkers();
+}
 
 QString Controller::pathToPlayer() const { return defaults_.string("pathToPlayer"); }
 
 bool Controller::startUp() {
     if (!loadLibrary()) return false;
+    watchItunes();
     restorePreviousFiles();
     startWorkers();
     volumeMonitor_ = new VolumeMonitor(this);
@@ -65,6 +72,54 @@ bool Controller::loadLibrary() {
     return true;
 }
 
+// ---- following the library file ----
+
+namespace {
+constexpr int kLibraryPollMs = 250;
+constexpr int kLibraryPatienceTicks = 240;  // a minute
+}  // namespace
+
+void Controller::watchItunes() {
+    if (!libraryWatch_) libraryWatch_ = FWKQueue::sharedQueue();
+    if (!libraryWatch_) return;
+    libraryWatch_->removeAllPathsFromQueue();
+    libraryWatch_->setDelegate(this);
+    if (!pathToItunes_.isEmpty()) libraryWatch_->addPath(pathToItunes_);
+}
+
+void Controller::watcher(FWFileWatcher*, const QString& notification, const QString&) {
+    if (notification != FWKQueueFileDeletedNotification || pathToItunes_.isEmpty()) return;
+    // The file is being written anew. Wait for it without holding up the
+    // window (or the watcher's thread, which waits for this call).
+    if (!libraryWait_) {
+        libraryWait_ = new QTimer(this);
+        libraryWait_->setInterval(kLibraryPollMs);
+        connect(libraryWait_, &QTimer::timeout, this, [this] {
+            // A file caught half-written does not parse: wait for a whole one
+            // rather than take its missing playlists as emptied (that would
+            // remove their songs from the player).
+            std::shared_ptr<const plist::Document> doc = fsys::exists(pathToItunes_) ? readLibraryFile(pathToItunes_) : nullptr;
+            if (doc) {
+                libraryWait_->stop();
+                QTimer::singleShot(0, this, &Controller::watchItunes);
+                libraryRewritten(doc);
+            } else if (++libraryWaitTicks_ >= kLibraryPatienceTicks) {
+                libraryWait_->stop();
+                watchItunes();
+                ui_.warning(QStringLiteral("The library file %1 was removed and no readable file has come back; its playlists stay as they were.").arg(pathToItunes_));
+            }
+        });
+    }
+    libraryWaitTicks_ = 0;
+    libraryWait_->start();
+}
+
+void Controller::libraryRewritten(const std::shared_ptr<const plist::Document>& doc) {
+    library_->readPlaylistsFrom(doc.get());
+    ui_.notice(QStringLiteral("The library file was rewritten; its playlists were read again."));
+    updatePlayer();
+}
+
 void Controller::checkMounted() {
     QString player = pathToPlayer();
     setMounted(!player.isEmpty() && fsys::existsNoFollow(player));
@@ -88,6 +143,7 @@ void Controller::diskMounted(const std::optional<QString>& devicePath) {
         if (player.isEmpty() || !player.startsWith(*devicePath)) return;
     }
     setMounted(true);
+    ui_.notice(QStringLiteral("The player %1 was mounted.").arg(driveNameFromPath(pathToPlayer())));
     ui_.reloadData();
     updateStatus();
     updatePlayer();
@@ -99,6 +155,7 @@ void Controller::diskUnmounted(const std::optional<QString>& devicePath) {
         if (player.isEmpty() || !player.startsWith(*devicePath)) return;
     }
     setMounted(false);
+    ui_.notice(QStringLiteral("The player %1 was unmounted.").arg(driveNameFromPath(pathToPlayer())));
     updateStatus();
     updatePlayer();
 }

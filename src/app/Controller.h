@@ -11,6 +11,7 @@
 #include "StatusView.h"
 #include "library/Library.h"
 #include "library/SongContext.h"
+#include "platform/FWFileWatcher.h"
 #include "platform/Volumes.h"
 #include "selection/Selection.h"
 #include "workers/ControllerPort.h"
@@ -31,7 +32,9 @@ class QTimer;
 class UserInterface;
 class Worker;
 
-class Controller : public QObject, public ControllerPort {
+class FWKQueue;
+
+class Controller : public QObject, public ControllerPort, public FWFileWatcherDelegate {
     Q_OBJECT
 public:
     struct Options {
@@ -73,6 +76,17 @@ public:
     const Library& library() const { return *library_; }
     Defaults& defaults() { return defaults_; }
     SongContext& songContext() { return *songContext_; }
+
+    // ---- following the library file ----
+    // Watches the library file (again): the rewrite of the file replaces it,
+    // so the watch must follow the new one.
+    void watchItunes();
+    // The watcher's delegate call, on the main thread: a removal starts a
+    // rewrite; the new file is awaited, its playlists read and the player
+    // planned anew. Other notifications are ignored.
+    void watcher(FWFileWatcher* watcher, const QString& notification, const QString& path) override;
+    // Takes the playlists of the re-read library file and plans anew.
+    void libraryRewritten(const std::shared_ptr<const plist::Document>& doc);
 
     // ---- the player ----
     // The user default "pathToPlayer", or a null string.
@@ -202,4 +216,7 @@ private:
     std::optional<Volumes::VolumeSizes> lastSizes_;  // the last good reading
     QTimer* progressTimer_ = nullptr;
     class VolumeMonitor* volumeMonitor_ = nullptr;
+    std::shared_ptr<FWKQueue> libraryWatch_;
+    QTimer* libraryWait_ = nullptr;  // polls for the rewritten library file
+    int libraryWaitTicks_ = 0;
 };

@@ -13,6 +13,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 const QChar kEllipsis(0x2026);
@@ -140,7 +142,13 @@ bool Controller::moveListUpdated() {
 
 void Controller::redrawRecordRow(const Record& record) {
     if (!record || record->to.isEmpty()) return;
-    if (SYWanted* item = wantedByLayout_.value(record->to)) ui_.reloadItem(item);
+    SYWanted* item = wantedByLayout_.value(record->to);
+    if (!item) return;
+    // The map is as old as the last pass: an item removed since then is
+    // deleted, and must not reach the list.
+    const auto& stuff = selection_->wantedStuff();
+    if (std::none_of(stuff.begin(), stuff.end(), [item](const auto& w) { return w.get() == item; })) return;
+    ui_.reloadItem(item);
 }
 
 void Controller::setConvertingSong(const Record& record, const QString& path) {

@@ -25,6 +25,10 @@ public:
     // file that could not be written).
     virtual void warning(const QString& /*message*/) {}
 
+    // Something happened that the user may like to know (the player was
+    // mounted, the library file was read again). Nothing to answer.
+    virtual void notice(const QString& /*message*/) {}
+
     // The wanted tree changed: re-sort and redraw the list.
     virtual void reloadData() {}
     // One row (and its children) should be redrawn.

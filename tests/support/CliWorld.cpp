@@ -17,7 +17,8 @@ CliWorld::CliWorld(Player player) : builder(dir.path() + QStringLiteral("/librar
         volumes_ = fat_->volumesFolder();
     } else {
         volumes_ = dir.path() + QStringLiteral("/Volumes/");
-        QDir().mkpath(volumes_ + QStringLiteral("PLAYER"));
+        // A folder that stands in for a mounted player, its music folder made.
+        QDir().mkpath(volumes_ + QStringLiteral("PLAYER/Music"));
     }
     env.insert(QStringLiteral("BRISLE_VOLUMES"), volumes_);
 }
