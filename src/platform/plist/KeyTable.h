@@ -13,6 +13,20 @@ namespace plist {
 // Interning table for keys: open addressing over arena strings, the hash
 // kept in the slot so that a probe rarely looks at the text. Each key also
 // carries a stamp (the last dict that used it) for finding repeated keys.
+// Keys are short: compared without a library call.
+inline bool equalText(const char* a, std::string_view b) {
+    std::size_t n = b.size(), i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a + i, 8);
+        std::memcpy(&y, b.data() + i, 8);
+        if (x != y) return false;
+    }
+    for (; i < n; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
 class KeyTable {
 public:
     explicit KeyTable(Arena& arena) : arena_(arena), slots_(1024) {}
@@ -28,7 +42,7 @@ public:
                 if (++count_ * 2 > slots_.size()) rehash();
                 return k;
             }
-            if (slot.hash == h && keyLength(slot.text) == s.size() && (s.empty() || std::memcmp(slot.text, s.data(), s.size()) == 0)) return slot.text;
+            if (slot.hash == h && keyLength(slot.text) == s.size() && equalText(slot.text, s)) return slot.text;
         }
     }
 
@@ -40,7 +54,7 @@ public:
         for (std::size_t i = std::size_t(h >> 20) & mask;; i = (i + 1) & mask) {
             const Slot& slot = slots_[i];
             if (!slot.text) return nullptr;
-            if (slot.hash == h && keyLength(slot.text) == s.size() && (s.empty() || std::memcmp(slot.text, s.data(), s.size()) == 0)) return slot.text;
+            if (slot.hash == h && keyLength(slot.text) == s.size() && equalText(slot.text, s)) return slot.text;
         }
     }
 

@@ -86,8 +86,11 @@ std::string_view decodeEntities(std::string_view text, std::string& out) {
     for (std::size_t i = 0; i < text.size();) {
         char c = text[i];
         if (c != '&') {
-            out += c;
-            ++i;
+            // The plain run up to the next reference, in one piece.
+            std::size_t next = text.find('&', i);
+            if (next == std::string_view::npos) next = text.size();
+            out.append(text.data() + i, next - i);
+            i = next;
             continue;
         }
         std::size_t semi = text.find(';', i + 1);

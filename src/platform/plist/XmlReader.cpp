@@ -13,6 +13,10 @@
 #include "PlistText.h"
 
 #include <algorithm>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -92,6 +96,62 @@ inline bool is(std::string_view s, const char (&literal)[N]) {
     return s.size() == N - 1 && std::memcmp(s.data(), literal, N - 1) == 0;
 }
 
+// The next '<' from p (a round always has one: its limit), noting whether an
+// '&' came first. Sixteen bytes at a time where the processor offers it: this
+// scan runs over most of the file. Reading past the '<' stays inside the
+// buffer's slack.
+inline const char* scanText(const char* p, bool& hasAmpersand) {
+#if defined(__SSE2__)
+    const __m128i lt = _mm_set1_epi8('<'), amp = _mm_set1_epi8('&');
+    for (;;) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        unsigned ltMask = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lt)));
+        unsigned ampMask = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, amp)));
+        if (ltMask) {
+            unsigned at = unsigned(__builtin_ctz(ltMask));
+            if (ampMask & ((1u << at) - 1)) hasAmpersand = true;
+            return p + at;
+        }
+        if (ampMask) hasAmpersand = true;
+        p += 16;
+    }
+#else
+    while (*p != '<') {
+        if (*p == '&') hasAmpersand = true;
+        ++p;
+    }
+    return p;
+#endif
+}
+
+// Short texts compared without a library call.
+inline bool sameText(const char* a, const char* b, std::size_t n) {
+    if (n > 16) return std::memcmp(a, b, n) == 0;
+    for (std::size_t i = 0; i < n; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
+// The length of a property-list element name at q, or 0 when it is another
+// name: the few names of the format are matched without a loop.
+template <std::size_t N>
+inline bool startsWithName(const char* q, const char (&name)[N]) {
+    return std::memcmp(q, name, N - 1) == 0 && !kClasses.name[std::uint8_t(q[N - 1])];
+}
+inline std::size_t knownNameLength(const char* q) {
+    switch (*q) {
+    case 'k': return startsWithName(q, "key") ? 3 : 0;
+    case 's': return startsWithName(q, "string") ? 6 : 0;
+    case 'i': return startsWithName(q, "integer") ? 7 : 0;
+    case 'd': return startsWithName(q, "dict") || startsWithName(q, "date") || startsWithName(q, "data") ? 4 : 0;
+    case 't': return startsWithName(q, "true") ? 4 : 0;
+    case 'f': return startsWithName(q, "false") ? 5 : 0;
+    case 'r': return startsWithName(q, "real") ? 4 : 0;
+    case 'a': return startsWithName(q, "array") ? 5 : 0;
+    default: return 0;
+    }
+}
+
 // Plain decimal digits, the common case, without the general parser's work.
 inline std::optional<std::int64_t> fastInteger(std::string_view t) {
     if (t.empty() || t.size() > 18) return parseInteger(t);
@@ -112,7 +172,7 @@ inline std::optional<std::int64_t> fastInteger(std::string_view t) {
 class Reader {
 public:
     Reader(Input& in, Document& doc, std::size_t bufferSize) : in_(in), arena_(doc.arena()), keys_(doc.enableKeyTable()) {
-        buf_.resize(std::max<std::size_t>(bufferSize, 16) + 1);
+        buf_.resize(std::max<std::size_t>(bufferSize, 16) + kSlack);
     }
 
     Result<const Node*> run();
@@ -129,11 +189,13 @@ private:
     };
 
     bool fill();
-    std::size_t capacity() const { return buf_.size() - 1; }  // one byte for the sentinel
+    // Room after the data for the sentinel and for 16-byte reads past it.
+    static constexpr std::size_t kSlack = 32;
+    std::size_t capacity() const { return buf_.size() - kSlack; }
     Round round(std::size_t limit);
     bool tag(std::string_view name, bool closing, bool selfClosing, const char* at);
-    bool text(const char* p, const char* end);
-    bool leafValue(std::string_view t);
+    bool text(const char* p, const char* end, bool hasAmpersand);
+    bool leafValue(std::string_view t, bool hasAmpersand = false);
     void attach(const Node& node);
     void closeContainer();
     bool fail(const char* what, const char* at);
@@ -181,7 +243,7 @@ bool Reader::fill() {
         len_ -= pos_;
         pos_ = 0;
     }
-    if (len_ == capacity()) buf_.resize(capacity() * 2 + 1);  // one token longer than the buffer
+    if (len_ == capacity()) buf_.resize(capacity() * 2 + kSlack);  // one token longer than the buffer
     long n = in_.read(buf_.data() + len_, capacity() - len_);
     if (n < 0) ioError_ = true;
     if (n <= 0) {
@@ -254,15 +316,15 @@ void Reader::closeContainer() {
 }
 
 // The value of a leaf from its text; false for a syntax error.
-bool Reader::leafValue(std::string_view t) {
+bool Reader::leafValue(std::string_view t, bool hasAmpersand) {
     Node n;
     switch (leaf_) {
     case Leaf::Key:
-        if (t.find('&') != std::string_view::npos) t = decodeEntities(t, scratch_);
+        if (hasAmpersand) t = decodeEntities(t, scratch_);
         if (!frames_.empty() && frames_.back().isDict) frames_.back().pendingKey = keys_.intern(t);
         return true;  // a stray key is ignored
     case Leaf::String:
-        if (t.find('&') != std::string_view::npos) t = decodeEntities(t, scratch_);
+        if (hasAmpersand) t = decodeEntities(t, scratch_);
         if (t.size() <= 0xFFFFFFFFu) {
             n.type = Type::String;
             n.size = std::uint32_t(t.size());
@@ -306,12 +368,12 @@ bool Reader::leafValue(std::string_view t) {
     return true;
 }
 
-bool Reader::text(const char* p, const char* end) {
+bool Reader::text(const char* p, const char* end, bool hasAmpersand) {
     if (leaf_ == Leaf::Skip) return true;
     if (leaf_ != Leaf::None) {
         if (leafHasText_) return fail("markup inside a value", p);
         leafHasText_ = true;
-        return leafValue(std::string_view(p, std::size_t(end - p)));
+        return leafValue(std::string_view(p, std::size_t(end - p)), hasAmpersand);
     }
     for (; p < end; ++p)
         if (!isSpace(*p)) return fail("text outside of any value", p);
@@ -337,7 +399,9 @@ bool Reader::tag(std::string_view name, bool closing, bool selfClosing, const ch
     if (leaf_ != Leaf::None) {
         // Only the leaf's own end tag may follow its text.
         static constexpr std::string_view names[] = {"", "key", "string", "integer", "real", "date", "data", "true", "false"};
-        if (!closing || name != names[std::size_t(leaf_)]) return fail("unexpected element inside a value", p);
+        std::string_view expected = names[std::size_t(leaf_)];
+        if (!closing || name.size() != expected.size() || !sameText(name.data(), expected.data(), name.size()))
+            return fail("unexpected element inside a value", p);
         if (!leafHasText_ && !leafValue({})) return false;
         Leaf done = leaf_;
         leaf_ = Leaf::None;
@@ -450,8 +514,9 @@ Reader::Round Reader::round(std::size_t limit) {
                 continue;
             }
             const char* t = p;
-            while (*p != '<') ++p;  // stops at the limit at the latest
-            if (!text(t, p)) return Round::Failed;
+            bool hasAmpersand = false;
+            p = scanText(p, hasAmpersand);  // stops at the limit at the latest
+            if (!text(t, p, hasAmpersand)) return Round::Failed;
             continue;
         }
         const char* q = p + 1;
@@ -488,7 +553,10 @@ Reader::Round Reader::round(std::size_t limit) {
             continue;
         }
         const char* nameStart = q;
-        while (kClasses.name[std::uint8_t(*q)]) ++q;
+        std::size_t known = knownNameLength(q);
+        if (known) q += known;
+        else
+            while (kClasses.name[std::uint8_t(*q)]) ++q;
         std::string_view name(nameStart, std::size_t(q - nameStart));
         bool selfClosing = false;
         if (*q == '/' && q[1] == '>') {
