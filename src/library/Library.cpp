@@ -3,6 +3,7 @@
 #include "SongContext.h"
 
 #include <algorithm>
+#include <array>
 #include <thread>
 #include <unordered_map>
 
@@ -17,34 +18,92 @@ struct SortKey {
     double release;  // -inf when absent: undated tracks come last
     std::int64_t disc;
     std::int64_t track;
-    QString name;
+    std::string_view name;  // UTF-8, in the document
     plist::Value dict;
 };
+
+// Names without regard to case. Most names are plain ASCII as far as they
+// differ, and comparing their bytes folded costs no conversion; the rest are
+// compared as Unicode text.
+int compareNames(std::string_view a, std::string_view b) {
+    std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        unsigned char x = std::uint8_t(a[i]), y = std::uint8_t(b[i]);
+        if ((x | y) & 0x80) return QString::fromUtf8(a.substr(i)).compare(QString::fromUtf8(b.substr(i)), Qt::CaseInsensitive);
+        if (x >= 'A' && x <= 'Z') x = x - 'A' + 'a';
+        if (y >= 'A' && y <= 'Z') y = y - 'A' + 'a';
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+}
 
 bool loadOrder(const SortKey& a, const SortKey& b) {
     if (a.release != b.release) return a.release > b.release;
     if (a.disc != b.disc) return a.disc < b.disc;
     if (a.track != b.track) return a.track < b.track;
-    return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
+    return compareNames(a.name, b.name) < 0;
 }
 
-// The keys of a track, resolved once against the document so that the
-// hundreds of thousands of lookups below compare pointers.
-struct TrackKeys {
-    explicit TrackKeys(const plist::Document* doc)
-        : release(resolve(doc, "Release Date")), disc(resolve(doc, "Disc Number")), track(resolve(doc, "Track Number")),
-          name(resolve(doc, "Name")), isProtected(resolve(doc, "Protected")), video(resolve(doc, "Has Video")),
-          type(resolve(doc, "Track Type")), persistentId(resolve(doc, "Persistent ID")), location(resolve(doc, "Location")),
-          trackId(resolve(doc, "Track ID")), album(resolve(doc, "Album")), artist(resolve(doc, "Artist")),
-          compilation(resolve(doc, "Compilation")), podcast(resolve(doc, "Podcast")) {}
-    static plist::Key resolve(const plist::Document* doc, const char* text) { return doc ? doc->key(text) : plist::Key(text); }
-    plist::Key release, disc, track, name, isProtected, video, type, persistentId, location, trackId, album, artist, compilation, podcast;
+// The fields of a track the loader reads, found in one pass over the track's
+// entries: for a hundred thousand tracks, looking each key up on its own
+// walks every dictionary a dozen times.
+enum Field { Release, Disc, TrackNumber, Name, Protected, HasVideo, TrackType, PersistentId, Location, TrackId, AlbumName, Artist, Compilation, Podcast, kFields };
+
+constexpr const char* kFieldKeys[kFields] = {"Release Date", "Disc Number", "Track Number", "Name", "Protected", "Has Video", "Track Type",
+                                             "Persistent ID", "Location", "Track ID", "Album", "Artist", "Compilation", "Podcast"};
+
+class TrackFields {
+public:
+    explicit TrackFields(const plist::Document* doc) {
+        for (int f = 0; f < kFields; ++f) {
+            plist::Key key = doc ? doc->key(kFieldKeys[f]) : plist::Key(kFieldKeys[f]);
+            byPointer_ = key.resolved();
+            if (!key.interned()) continue;
+            std::size_t i = slot(key.interned());
+            while (table_[i].key) i = (i + 1) % kSlots;
+            table_[i] = {key.interned(), f};
+        }
+    }
+
+    // The values of the fields in this track; absent ones stay absent.
+    std::array<plist::Value, kFields> read(plist::Value dict) const {
+        std::array<plist::Value, kFields> v{};
+        const plist::Entry* e = dict.entries();
+        std::size_t n = dict.size();
+        for (std::size_t j = 0; j < n; ++j) {
+            int f = byPointer_ ? fieldOf(e[j].key) : fieldOfText(dict.keyAt(j));
+            if (f >= 0) v[std::size_t(f)] = plist::Value(&e[j].value);
+        }
+        return v;
+    }
+
+private:
+    static constexpr std::size_t kSlots = 64;
+    static std::size_t slot(const char* key) { return (reinterpret_cast<std::uintptr_t>(key) >> 3) % kSlots; }
+    int fieldOf(const char* key) const {
+        for (std::size_t i = slot(key);; i = (i + 1) % kSlots) {
+            if (table_[i].key == key) return table_[i].field;
+            if (!table_[i].key) return -1;
+        }
+    }
+    static int fieldOfText(std::string_view key) {
+        for (int f = 0; f < kFields; ++f)
+            if (key == kFieldKeys[f]) return f;
+        return -1;
+    }
+
+    struct Slot {
+        const char* key = nullptr;
+        int field = -1;
+    };
+    std::array<Slot, kSlots> table_{};
+    bool byPointer_ = false;  // the document interns its keys
 };
 
 // Whether each file exists. Looking up 100,000 deep paths is a good part of
 // the start, so songs of one folder share an open descriptor of it (each
 // lookup is then one step instead of eight) and two threads share the work.
-std::vector<char> filesExist(const std::vector<std::string>& paths) {
+std::vector<char> filesExist(const std::vector<std::string_view>& paths) {
     // Songs grouped by folder, folders in order of first appearance.
     std::unordered_map<std::string_view, std::size_t> groupOf;
     std::vector<std::vector<std::size_t>> groups;
@@ -66,9 +125,10 @@ std::vector<char> filesExist(const std::vector<std::string>& paths) {
             std::string folder(first.substr(0, first.rfind('/')));
             int fd = ::open(folder.empty() ? "/" : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
             if (fd < 0) continue;  // no folder, no files
+            // Each path is stored NUL-terminated, so its name is a C string.
             for (std::size_t i : members) {
                 struct stat st;
-                present[i] = ::fstatat(fd, paths[i].c_str() + folder.size() + 1, &st, 0) == 0;
+                present[i] = ::fstatat(fd, paths[i].data() + folder.size() + 1, &st, 0) == 0;
             }
             ::close(fd);
         }
@@ -88,7 +148,7 @@ Library::Counts Library::loadTracks(std::shared_ptr<const plist::Document> docum
     songs_.clear();
     songsByTrackId_.clear();
     songsByPersistentId_.clear();
-    TrackKeys k(document_.get());
+    TrackFields fields(document_.get());
 
     plist::Value tracks = document_ ? document_->root()["Tracks"] : plist::Value();
     songsByTrackId_.reserve(qsizetype(tracks.size()));
@@ -99,12 +159,13 @@ Library::Counts Library::loadTracks(std::shared_ptr<const plist::Document> docum
     for (std::size_t i = 0; i < tracks.size(); ++i) {
         plist::Value t = tracks.valueAt(i);
         if (!t.isDict()) continue;
-        plist::Value release = t[k.release];
+        auto f = fields.read(t);
+        plist::Value release = f[Release];
         keys.push_back(SortKey{
             release.type() == plist::Type::Date ? release.date().secondsSince1970 : -std::numeric_limits<double>::infinity(),
-            t[k.disc].asInteger(),
-            t[k.track].asInteger(),
-            QString::fromUtf8(t[k.name].string()),
+            f[Disc].asInteger(),
+            f[TrackNumber].asInteger(),
+            f[Name].string(),
             t,
         });
     }
@@ -112,32 +173,41 @@ Library::Counts Library::loadTracks(std::shared_ptr<const plist::Document> docum
 
     Counts counts;
     std::vector<plist::Value> usable;
-    std::vector<std::string> paths;
     usable.reserve(keys.size());
-    paths.reserve(keys.size());
+    // The decoded paths, NUL-terminated one after another in one buffer.
+    std::string pathText;
+    std::vector<std::pair<std::size_t, std::size_t>> pathSpans;
+    pathSpans.reserve(keys.size());
     for (const SortKey& key : keys) {
         plist::Value t = key.dict;
-        if (t[k.isProtected].asBoolean() || t[k.video].asBoolean()) continue;
+        auto f = fields.read(t);
+        if (f[Protected].asBoolean() || f[HasVideo].asBoolean()) continue;
         ++counts.candidates;
-        if (t[k.type].string() != "File") continue;
+        if (f[TrackType].string() != "File") continue;
         // Everything stored names songs by this; one without it can't be kept.
-        if (!t[k.persistentId].isString()) continue;
+        if (!f[PersistentId].isString()) continue;
         ++counts.usable;
         std::string path;
-        decodeFileUrl(t[k.location].string(), &path);
+        decodeFileUrl(f[Location].string(), &path);
         usable.push_back(t);
-        paths.push_back(std::move(path));
+        pathSpans.emplace_back(pathText.size(), path.size());
+        pathText.append(path);
+        pathText.push_back('\0');
     }
+    std::vector<std::string_view> paths;
+    paths.reserve(pathSpans.size());
+    for (auto [at, size] : pathSpans) paths.emplace_back(pathText.data() + at, size);
 
     std::vector<char> present = filesExist(paths);
     songs_.reserve(usable.size());
     for (std::size_t i = 0; i < usable.size(); ++i) {
         if (!present[i]) continue;  // usable, but its file is missing
         plist::Value t = usable[i];
+        auto f = fields.read(t);
         songs_.push_back(std::make_unique<Song>(t, context_));
         Song* s = songs_.back().get();
-        songsByTrackId_.insert(t[k.trackId].integer(), s);
-        songsByPersistentId_.insert(QString::fromUtf8(t[k.persistentId].string()), s);
+        songsByTrackId_.insert(f[TrackId].integer(), s);
+        songsByPersistentId_.insert_or_assign(f[PersistentId].string(), s);
     }
     counts_ = counts;
     return counts;
@@ -147,16 +217,16 @@ void Library::groupAlbums() {
     albumList_.clear();
     albums_.clear();
     albums_.reserve(qsizetype(songs_.size() / 10));
-    TrackKeys k(document_.get());
+    TrackFields fields(document_.get());
     const QString otherSongs = QStringLiteral("Other songs");
     for (const auto& song : songs_) {
-        plist::Value t = song->dict();
-        std::string_view albumText = t[k.album].string();
+        auto f = fields.read(song->dict());
+        std::string_view albumText = f[AlbumName].string();
         QString name = albumText.empty() ? otherSongs : QString::fromUtf8(albumText);
         Album*& album = albums_[name];
         if (!album) {
             QString artist;
-            if (name != otherSongs && !t[k.compilation].asBoolean() && !t[k.podcast].asBoolean()) artist = QString::fromUtf8(t[k.artist].string());
+            if (name != otherSongs && !f[Compilation].asBoolean() && !f[Podcast].asBoolean()) artist = QString::fromUtf8(f[Artist].string());
             albumList_.push_back(std::make_unique<Album>(name, artist));
             album = albumList_.back().get();
         }
@@ -187,6 +257,12 @@ void Library::readPlaylistsFrom(const plist::Document* document) {
         if (!playlists_.contains(key)) playlistOrder_.push_back(key);
         playlists_.insert(key, std::move(playlist));
     }
+}
+
+Song* Library::songWithPersistentId(const QString& persistentId) const {
+    QByteArray id = persistentId.toUtf8();
+    auto it = songsByPersistentId_.find(std::string_view(id.constData(), std::size_t(id.size())));
+    return it == songsByPersistentId_.end() ? nullptr : it->second;
 }
 
 Album* Library::playlistWithID(const QString& persistentId) const {

@@ -11,6 +11,8 @@
 #include <QString>
 
 #include <memory>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 class Library {
@@ -33,7 +35,7 @@ public:
     void readPlaylistsFrom(const plist::Document* document);
 
     Album* playlistWithID(const QString& persistentId) const;
-    Song* songWithPersistentId(const QString& persistentId) const { return songsByPersistentId_.value(persistentId); }
+    Song* songWithPersistentId(const QString& persistentId) const;
     Song* songWithTrackId(qint64 trackId) const { return songsByTrackId_.value(trackId); }
     Album* albumNamed(const QString& name) const { return albums_.value(name); }
 
@@ -53,7 +55,8 @@ private:
     std::shared_ptr<const plist::Document> document_;  // the songs' dictionaries live here
     std::vector<std::unique_ptr<Song>> songs_;
     QHash<qint64, Song*> songsByTrackId_;
-    QHash<QString, Song*> songsByPersistentId_;
+    // Keyed by the identifiers' text in the document, which lives as long.
+    std::unordered_map<std::string_view, Song*> songsByPersistentId_;
     std::vector<std::unique_ptr<Album>> albumList_;
     QHash<QString, Album*> albums_;
     std::vector<QString> playlistOrder_;

@@ -127,6 +127,8 @@ Value Value::operator[](const Key& key) const {
     return {};
 }
 
+const Entry* Value::entries() const { return type() == Type::Dict ? n_->entries : nullptr; }
+
 // ---- Document ----
 
 Document::Document() : arena_(std::make_unique<Arena>()) {}

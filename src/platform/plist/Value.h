@@ -37,6 +37,9 @@ public:
     Key(std::string_view text) : text_(text) {}
     Key(const char* text) : text_(text) {}
     std::string_view text() const { return text_; }
+    // The document's own copy of the key when it was resolved and is there.
+    const char* interned() const { return interned_; }
+    bool resolved() const { return resolved_; }
 
 private:
     friend class Document;
@@ -89,6 +92,8 @@ public:
     Value operator[](const char* key) const { return (*this)[std::string_view(key)]; }
 
     const Node* node() const { return n_; }
+    // A dict's entries, for one pass over all of them; null for others.
+    const Entry* entries() const;
 
 private:
     const Node* n_ = nullptr;
