@@ -239,7 +239,7 @@ private:
         if (!changed) return;
         // Theirs, but the record of the player's files stays this program's.
         if (!session_.defaults().load()) return;
-        c.writePreviousFiles();
+        c.savePreviousFiles();
         c.restoreWantedStuff();
         c.checkMounted();
         session_.ui().notice(QStringLiteral("The selection or the settings changed."));

@@ -213,6 +213,13 @@ void Controller::startWorkers() {
 
 void Controller::stopWorkers() {
     if (!convertorThread_) return;
+    // Whatever happens next, the record of the player is on disk.
+    struct SaveAtEnd {
+        Controller* c;
+        ~SaveAtEnd() {
+            if (c->previousFilesDirty_) c->savePreviousFiles();
+        }
+    } saveAtEnd{this};
     convertorObject_->requestStop();
     copierObject_->requestStop();
     for (QThread* thread : {convertorThread_.get(), copierThread_.get()}) {
@@ -267,7 +274,7 @@ void Controller::restoreWantedStuff() {
             std::lock_guard lock(work_.todoLock);
             work_.previousFiles = legacy.files;
         }
-        writePreviousFiles();
+        savePreviousFiles();
     }
     std::vector<Song*> wanted = legacy.songs;
     if (oldList) {
@@ -290,7 +297,27 @@ bool Controller::writeWantedStuff() {
 }
 
 void Controller::writePreviousFiles() {
+    // The copier asks after every file. Writing the whole settings file (and
+    // waiting for the disk) each time would cost more than copying small
+    // files, growing with the record, so its requests are gathered: a save at
+    // most every second, and always when a pass ends and at shutdown. A crash
+    // in between loses nothing: the next pass takes over complete files at
+    // wanted paths by their size and forgets files that are gone.
     if (readOnly_) return;
+    previousFilesDirty_ = true;
+    if (!previousFilesTimer_) {
+        previousFilesTimer_ = new QTimer(this);
+        previousFilesTimer_->setSingleShot(true);
+        previousFilesTimer_->setInterval(1000);
+        connect(previousFilesTimer_, &QTimer::timeout, this, &Controller::savePreviousFiles);
+    }
+    if (!previousFilesTimer_->isActive()) previousFilesTimer_->start();
+}
+
+void Controller::savePreviousFiles() {
+    if (readOnly_) return;
+    previousFilesDirty_ = false;
+    if (previousFilesTimer_) previousFilesTimer_->stop();
     plist::Object saved;
     {
         std::lock_guard lock(work_.todoLock);

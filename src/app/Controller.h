@@ -110,7 +110,11 @@ public:
 
     // ---- saved state ----
     bool writeWantedStuff();
+    // Asks for the record of the player's files to be saved (gathered: at
+    // most every second, and when a copier pass ends); savePreviousFiles
+    // saves it now.
     void writePreviousFiles() override;
+    void savePreviousFiles();
     bool previousFilesSet() const { return previousFilesSet_; }
 
     // ---- the selection ----
@@ -189,6 +193,8 @@ private:
 
     WorkLists work_;
     bool previousFilesSet_ = false;
+    bool previousFilesDirty_ = false;
+    QTimer* previousFilesTimer_ = nullptr;
     bool updateDue_ = false;
     bool mounted_ = false;
     bool readOnly_ = false;

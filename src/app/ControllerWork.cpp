@@ -70,7 +70,8 @@ void Controller::updatePlayer() {
         for (const auto& w : plan.moves) work_.toMoveList.append(w.record);
         for (const auto& w : plan.deletions) work_.toDeleteList.append(w.record, w.weight);
     }
-    if (plan.forgotGoneFiles) writePreviousFiles();
+    if (plan.forgotGoneFiles) savePreviousFiles();
+    else if (plan.tookOverFiles) writePreviousFiles();
     ui_.reloadData();
     if (!convertorBusy_) runConvertor();
     runCopier();
@@ -111,6 +112,7 @@ void Controller::setConvertorBusy(bool busy) {
 void Controller::setCopierBusy(bool busy) {
     copierBusy_ = busy;
     copierQueued_ = false;
+    if (!busy && previousFilesDirty_) savePreviousFiles();
     if (!busy) Q_EMIT workerIdle();
 }
 

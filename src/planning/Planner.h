@@ -41,6 +41,7 @@ public:
     struct Result {
         QHash<QString, Song*> previousFiles;  // the record after this pass
         bool forgotGoneFiles = false;         // it must be saved now
+        bool tookOverFiles = false;           // it gained files found in place
         std::vector<Weighted> conversions, copies, moves, deletions;
         QHash<QString, SYWanted*> wantedByLayout;
         bool otherFilesChanged = false;
