@@ -116,11 +116,15 @@ void Copier::process() {
         if (callRoot([this] { return root_.copyListUpdated(); })) copies = snapshot(toCopyList_);
         if (!copyOne(copies, guard)) break;
     }
-    // What was copied should reach the device, not only the cache.
+    // What was copied should reach a removable player, not only the cache,
+    // before anyone pulls it out. A folder on this computer's own disk (the
+    // home folder's file system) is left to the system's own flushing.
     if (guard.isValid()) {
         int fd = ::open(fsys::encode(guard.folder()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        struct stat player, home;
         if (fd >= 0) {
-            ::syncfs(fd);
+            bool ownDisk = ::fstat(fd, &player) == 0 && ::stat(fsys::encode(QDir::homePath()).constData(), &home) == 0 && player.st_dev == home.st_dev;
+            if (!ownDisk) ::syncfs(fd);
             ::close(fd);
         }
     }
@@ -136,6 +140,9 @@ void Copier::serveDeletions(const PlayerGuard& guard) {
     while (!toDeleteList_->empty()) {
         Record record = toDeleteList_->takeFirst();
         previousFiles_->remove(record->from);
+        // The plan names a file as it is spelled on disk; the record knows it
+        // by its decomposed name.
+        previousFiles_->remove(decomposed(record->from));
         lock.unlock();
         callRoot([this, &record] {
             root_.writePreviousFiles();
