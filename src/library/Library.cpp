@@ -174,8 +174,10 @@ Library::Counts Library::loadTracks(std::shared_ptr<const plist::Document> docum
     Counts counts;
     std::vector<plist::Value> usable;
     usable.reserve(keys.size());
-    // The decoded paths, NUL-terminated one after another in one buffer.
-    std::string pathText;
+    // The decoded paths, NUL-terminated one after another in one buffer that
+    // the songs keep pointing into.
+    std::string& pathText = pathText_;
+    pathText.clear();
     std::vector<std::pair<std::size_t, std::size_t>> pathSpans;
     pathSpans.reserve(keys.size());
     for (const SortKey& key : keys) {
@@ -206,6 +208,7 @@ Library::Counts Library::loadTracks(std::shared_ptr<const plist::Document> docum
         auto f = fields.read(t);
         songs_.push_back(std::make_unique<Song>(t, context_));
         Song* s = songs_.back().get();
+        s->setDecodedPath(paths[i]);
         songsByTrackId_.insert(f[TrackId].integer(), s);
         songsByPersistentId_.insert_or_assign(f[PersistentId].string(), s);
     }

@@ -53,6 +53,7 @@ private:
     const SongContext& context_;
     Counts counts_;
     std::shared_ptr<const plist::Document> document_;  // the songs' dictionaries live here
+    std::string pathText_;                              // the songs' decoded paths live here
     std::vector<std::unique_ptr<Song>> songs_;
     QHash<qint64, Song*> songsByTrackId_;
     // Keyed by the identifiers' text in the document, which lives as long.

@@ -138,9 +138,13 @@ QVariant Song::valueForKey(std::string_view key) const {
     return {};
 }
 
-QString Song::originalPath() const { return decodeFileUrl(dict_["Location"].string()); }
+QString Song::originalPath() const {
+    if (!decodedPath_.empty()) return QFile::decodeName(QByteArray::fromRawData(decodedPath_.data(), qsizetype(decodedPath_.size())));
+    return decodeFileUrl(dict_["Location"].string());
+}
 
 std::string Song::originalPathBytes() const {
+    if (!decodedPath_.empty()) return std::string(decodedPath_);
     std::string bytes;
     if (decodeFileUrl(dict_["Location"].string(), &bytes).isNull()) return {};
     return bytes;

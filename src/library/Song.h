@@ -55,6 +55,9 @@ public:
     // Where the song comes from.
     QString originalPath() const;              // null when Location is no usable file URL
     std::string originalPathBytes() const;     // the same, as file-system bytes
+    // The loader decodes every Location once; songs keep the result (text
+    // that lives as long as the library).
+    void setDecodedPath(std::string_view bytes) { decodedPath_ = bytes; }
     QString copyFromPath() const;
     bool needsConversion() const;
 
@@ -89,6 +92,7 @@ private:
     const SongContext& context_;
     Album* album_ = nullptr;  // not owned
     int index_ = 0;
+    std::string_view decodedPath_;  // owned by the library; empty: decode on demand
 };
 
 // A group of songs: an album of the library or a playlist.
