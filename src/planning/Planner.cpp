@@ -23,6 +23,7 @@ namespace {
 class PathList {
 public:
     void append(const QString& path) {
+        if (index_.contains(path)) return;
         index_.insert(path, paths_.size());
         paths_.push_back(path);
     }
@@ -80,6 +81,10 @@ public:
         return it == byPath_.constEnd() ? -1 : long(*it);
     }
     bool holds(std::size_t pos, Song* song) const { return entries_[pos].alive && entries_[pos].song == song; }
+    bool holds(const QString& path, Song* song) const {
+        long pos = positionOf(path);
+        return pos >= 0 && holds(std::size_t(pos), song);
+    }
     const QString& pathAt(std::size_t pos) const { return entries_[pos].path; }
     void take(std::size_t pos) {
         entries_[pos].alive = false;
@@ -145,19 +150,37 @@ Planner::Result Planner::plan(const Input& input, std::vector<std::unique_ptr<SY
     PresentFiles present;
     PathList unaccounted;
 
-    // Scan the player.
-    QString player = decomposed(input.playerFolder);
+    // Scan the player. Paths are compared in decomposed form, but file
+    // systems other than the Mac's keep names as they were written: every
+    // file found is acted on (sized, moved, deleted) as it is spelled.
+    QString player = input.playerFolder;
     while (player.size() > 1 && player.endsWith(u'/')) player.chop(1);
+    QHash<QString, QString> spelled;  // decomposed path -> the path on disk, where they differ
+    auto onDisk = [&spelled](const QString& path) { return spelled.value(path, path); };
+    // Case-folded path -> the path found; built only when a wanted path is
+    // missing from the scan, which a steady pass never needs.
+    std::vector<QString> scanned;
+    QHash<QString, QString> folded;
+    auto foldedSpelling = [&scanned, &folded](const QString& path) {
+        if (folded.isEmpty())
+            for (const QString& p : scanned) folded.insert(p.toCaseFolded(), p);
+        return folded.value(path.toCaseFolded());
+    };
+    auto found = [&present, &unaccounted](const QString& path) { return present.positionOf(path) >= 0 || unaccounted.contains(path); };
     int root = ::open(fsys::encode(player).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (root >= 0) {
-        listFiles(root, player, [&](const QString& found, const char* name) {
-            QString path = decomposed(found);
+        listFiles(root, player, [&](const QString& foundPath, const char* name) {
+            QString path = decomposed(foundPath);
             if (path.contains(QStringLiteral("/.Trashes/"))) return;
+            // Two spellings of one name: the first one found stands for it.
+            if (found(path)) return;
+            if (path != foundPath) spelled.insert(path, foundPath);
             // What a copy interrupted by a crash left: removed, never shown.
             if (playerfiles::isPartialName(QFile::decodeName(name))) {
                 present.set(path, nullptr);
                 return;
             }
+            scanned.push_back(path);
             auto it = stale.find(path);
             if (it != stale.end()) {
                 present.set(path, it.value());
@@ -181,8 +204,33 @@ Planner::Result Planner::plan(const Input& input, std::vector<std::unique_ptr<SY
             layout.insert(path, song);
             result.wantedByLayout.insert(path, item.get());
             laidOut.push_back({path, item.get()});
+            // File systems that ignore case (FAT, the Mac's) find a file here
+            // that the scan listed under another spelling: that file is known
+            // by the wanted path from now on, or it would be shown as an
+            // other file and copied over for ever.
+            if (!found(path)) {
+                QString other = foldedSpelling(path);
+                if (!other.isNull() && other != path && fsys::existsNoFollow(path)) {
+                    bool adopted = true;
+                    if (!unaccounted.contains(other) && present.holds(other, song)) {
+                        present.remove(other);
+                        present.set(path, song);
+                    } else if (!unaccounted.remove(other)) {
+                        adopted = false;  // the file stands for another song
+                    } else if (auto it = stale.find(path); it != stale.end()) {
+                        present.set(path, it.value());  // recorded under this spelling
+                        stale.erase(it);
+                    } else {
+                        unaccounted.append(path);
+                    }
+                    if (adopted) spelled.insert(path, onDisk(other));
+                }
+            }
             std::optional<std::uint64_t> sourceSize = fsys::size(song->copyFromPath());
-            std::optional<std::uint64_t> hereSize = sourceSize ? fsys::size(path) : std::nullopt;
+            std::optional<std::uint64_t> hereSize = sourceSize ? fsys::size(onDisk(path)) : std::nullopt;
+            // A file spelled otherwise does not stand at the copy's
+            // destination; replacing it means deleting it.
+            bool replaceSpelled = spelled.contains(path);
             bool isUnaccounted = unaccounted.contains(path);
             if (sourceSize && hereSize) {
                 if (*sourceSize == *hereSize) {
@@ -191,13 +239,16 @@ Planner::Result Planner::plan(const Input& input, std::vector<std::unique_ptr<SY
                         unaccounted.remove(path);
                         present.set(path, song);
                         result.previousFiles.insert(path, song);
+                        result.tookOverFiles = true;
                     }
                 } else if (isUnaccounted) {
                     unaccounted.remove(path);
+                    if (replaceSpelled) present.set(path, nullptr);
                 } else {
                     // No longer the file of this song: it will be replaced.
                     present.remove(path);
                     result.previousFiles.remove(path);
+                    if (replaceSpelled) present.set(path, nullptr);
                 }
             } else if (isUnaccounted) {
                 unaccounted.remove(path);
@@ -264,18 +315,19 @@ Planner::Result Planner::plan(const Input& input, std::vector<std::unique_ptr<SY
             long exact = present.positionOf(path);
             std::size_t used = exact >= 0 && present.holds(std::size_t(exact), song) ? std::size_t(exact) : std::size_t(first);
             QString from = present.pathAt(used);
-            if (from != path) result.moves.push_back({WorkRecord::move(song, from, path)});
+            if (from != path) result.moves.push_back({WorkRecord::move(song, onDisk(from), path)});
             present.take(used);
             continue;
         }
-        if (!song->isCached() && song->needsConversion() && song != input.convertingSong)
+        if (song->needsConversion() && !song->isCached() && song != input.convertingSong)
             result.conversions.push_back({WorkRecord::conversion(song, path)});
         result.copies.push_back({WorkRecord::copy(song, song->copyFromPath(), path), song->copiedSize()});
     }
 
     // Delete the leftovers.
     present.forEachLeft([&](const QString& path, Song* song) {
-        result.deletions.push_back({WorkRecord::remove(path, song), fsys::sizeNoFollow(path).value_or(0)});
+        QString file = onDisk(path);
+        result.deletions.push_back({WorkRecord::remove(file, song), fsys::sizeNoFollow(file).value_or(0)});
     });
 
     std::stable_sort(result.copies.begin(), result.copies.end(),
