@@ -131,21 +131,48 @@ std::expected<void, QString> copyFile(const QString& from, const QString& to) {
     return {};
 }
 
+namespace {
+
+// A rename that fails rather than replace a file at "to". False with errno
+// EEXIST when something stands there (or seems to, on a file system that
+// ignores case).
+bool renameNoReplace(const QByteArray& from, const QByteArray& to) {
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
+    // File systems without the no-replace flag (FUSE drivers): look first.
+    struct stat st;
+    if (::stat(to.constData(), &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(from.constData(), to.constData()) == 0;
+}
+
+bool sameFile(const QByteArray& a, const QByteArray& b) {
+    struct stat sa, sb;
+    return ::stat(a.constData(), &sa) == 0 && ::stat(b.constData(), &sb) == 0 && sa.st_ino == sb.st_ino && sa.st_dev == sb.st_dev;
+}
+
+}  // namespace
+
 std::expected<void, QString> moveFile(const QString& from, const QString& to) {
     QByteArray f = fsys::encode(from), t = fsys::encode(to);
-    if (::renameat2(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), RENAME_NOREPLACE) == 0) return {};
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-        return std::unexpected(errorText(QStringLiteral("cannot move ") + from + QStringLiteral(" to ") + to));
-    // File systems without the no-replace flag (FUSE drivers): look first.
-    // On case-insensitive ones a rename that only changes letter case finds
-    // the file itself at "to".
-    struct stat a, b;
-    if (::stat(t.constData(), &b) == 0 && !(::stat(f.constData(), &a) == 0 && a.st_ino == b.st_ino && a.st_dev == b.st_dev)) {
-        errno = EEXIST;
-        return std::unexpected(errorText(QStringLiteral("cannot move ") + from + QStringLiteral(" to ") + to));
-    }
-    if (::rename(f.constData(), t.constData()) != 0) return std::unexpected(errorText(QStringLiteral("cannot move ") + from + QStringLiteral(" to ") + to));
-    return {};
+    auto failed = [&] { return std::unexpected(errorText(QStringLiteral("cannot move ") + from + QStringLiteral(" to ") + to)); };
+    if (renameNoReplace(f, t)) return {};
+    if (errno != EEXIST) return failed();
+    // On a file system that ignores case, a name that changes only in case
+    // finds the file itself at "to" (FUSE drivers may not even give both
+    // names one inode). Go through a temporary name: the second step still
+    // fails if another file stands at "to", and the first is then undone.
+    bool caseOnly = decomposed(from).toCaseFolded() == decomposed(to).toCaseFolded();
+    if (!caseOnly && !sameFile(f, t)) return failed();
+    QByteArray temp = fsys::encode(pathByRemovingLastComponent(from) + u'/' + kPartialPrefix + QString::number(QRandomGenerator::global()->generate(), 16));
+    if (!renameNoReplace(f, temp)) return failed();
+    if (renameNoReplace(temp, t)) return {};
+    int error = errno;
+    ::rename(temp.constData(), f.constData());
+    errno = error;
+    return failed();
 }
 
 bool removeFile(const QString& path) { return ::unlink(fsys::encode(path).constData()) == 0; }
