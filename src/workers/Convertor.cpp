@@ -105,7 +105,10 @@ void Convertor::convert(const Record& record) {
     }
     callRoot([this, &record, &temp] { root_.setConvertingSong(record, temp); });
 
+    // A setting that is empty or not text names the file ".mp3" on the player
+    // (Song::copiedExtension): the file must then be MP3 too.
     QString format = defaults_.string("convertToFormat");
+    if (format.isEmpty()) format = QStringLiteral("MP3");
     int bitrate = int(defaults_.integer("convertToBitrate"));
     EncodeSettings settings = encodeSettingsFor(format, bitrate);
     // A source that can't be read, or an export that fails, must never

@@ -6,6 +6,7 @@
 
 #include <deque>
 #include <functional>
+#include <vector>
 
 // Answers alerts from a script and remembers what was shown. With the script
 // used up it answers the last button (the cautious one) and counts that as
@@ -35,7 +36,11 @@ public:
         return next.button;
     }
     void reloadData() override { ++reloads; }
-    void statusChanged() override { ++statusChanges; }
+    void reloadItem(const SYWanted* item) override { reloadedItems.push_back(item); }
+    void statusChanged() override {
+        ++statusChanges;
+        if (onStatusChanged) onStatusChanged();
+    }
 
     std::deque<Answer> script;
     QStringList shown;
@@ -43,4 +48,6 @@ public:
     QStringList unexpected;
     int reloads = 0;
     int statusChanges = 0;
+    std::vector<const SYWanted*> reloadedItems;  // every row asked to be redrawn, in order
+    std::function<void()> onStatusChanged;       // runs at each status change (a test's probe)
 };

@@ -1,0 +1,160 @@
+// Songs the player can't play, converted by the real program from the demo
+// library (AAC, Apple Lossless, WAV) and put on a player beside MP3 songs
+// that are copied untouched.
+
+#include "support/AudioFixtures.h"
+#include "support/CliWorld.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QProcess>
+
+#include <map>
+#include <set>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray digest(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1) : QByteArray();
+}
+
+// Every file below a folder with its modification time.
+std::map<QString, QDateTime> datedFiles(const QString& folder) {
+    std::map<QString, QDateTime> out;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        out[it.filePath()] = it.fileInfo().lastModified();
+    }
+    return out;
+}
+
+// A converted song as a player gets it: MP3 at the chosen rate, as long as
+// its source, and decodable to the end without a single error.
+void expectConverted(const QString& player, const QString& source) {
+    SCOPED_TRACE(player.toStdString());
+    auto out = fixtures::probe(player), in = fixtures::probe(source);
+    ASSERT_TRUE(out && in);
+    EXPECT_EQ(out->codec, u"mp3");
+    EXPECT_EQ(out->bitRate, 160000);
+    EXPECT_NEAR(out->duration, in->duration, 0.1);
+    QProcess decode;
+    decode.start(QStringLiteral("ffmpeg"), {"-nostdin", "-v", "error", "-i", player, "-f", "null", "-"});
+    ASSERT_TRUE(decode.waitForFinished(60000));
+    EXPECT_EQ(decode.exitCode(), 0);
+    EXPECT_EQ(decode.readAllStandardError(), QByteArray());
+}
+
+class ConversionEndToEnd : public ::testing::Test {
+protected:
+    // The demo library takes seconds to make: once for all the tests here.
+    static void SetUpTestSuite() {
+        demo = new QTemporaryDir;
+        auto made = fixtures::runTool(QStringLiteral("python3"), {QStringLiteral(BRISLE_SOURCE_DIR "/examples/make-demo-library.py"), demo->path()});
+        ASSERT_TRUE(made);
+    }
+    static void TearDownTestSuite() {
+        delete demo;
+        demo = nullptr;
+    }
+    static QString music(const QString& relative) { return demo->path() + QStringLiteral("/Music/") + relative; }
+
+    RunResult run(const CliWorld& w, QStringList args) {
+        args << QStringLiteral("--library") << demo->path() + QStringLiteral("/iTunes Music Library.xml");
+        return runBrisle(args, w.env);
+    }
+    // A player chosen, songs converted at 160 kbit/s, the albums selected, then a sync.
+    void syncAlbums(const CliWorld& w, const QStringList& albums) {
+        for (QStringList step : {QStringList{"config", "set", "pathToPlayer", w.playerFolder()}, QStringList{"config", "set", "convertToBitrate", "160"}})
+            ASSERT_EQ(run(w, step).exitCode, 0) << step.join(u' ').toStdString();
+        for (const QString& album : albums) ASSERT_EQ(run(w, {"select", "add-album", album}).exitCode, 0) << album.toStdString();
+        RunResult sync = run(w, {"sync"});
+        if (sync.exitCode) { QProcess::execute("bash", {"-c", "ls -laR '" + w.dir.path() + "/cache' '" + w.volumesFolder() + "'; cat '" + w.dir.path() + "/config/Brisle/Brisle.plist' | head -50"}); }
+        ASSERT_EQ(sync.exitCode, 0) << sync.out.toStdString() << sync.err.toStdString();
+    }
+    // A second sync finds nothing to do and converts nothing again.
+    void expectSettled(const CliWorld& w) {
+        const auto player = datedFiles(w.playerFolder());
+        const auto cache = datedFiles(w.dir.path() + QStringLiteral("/cache"));
+        RunResult again = run(w, {"sync"});
+        EXPECT_EQ(again.exitCode, 0);
+        EXPECT_TRUE(again.out.contains(QStringLiteral("up to date"))) << again.out.toStdString();
+        EXPECT_EQ(datedFiles(w.playerFolder()), player);
+        EXPECT_EQ(datedFiles(w.dir.path() + QStringLiteral("/cache")), cache);
+    }
+
+    static QTemporaryDir* demo;
+};
+
+QTemporaryDir* ConversionEndToEnd::demo = nullptr;
+
+TEST_F(ConversionEndToEnd, OnAFatPlayerConvertedSongsAreMp3AndMp3SongsArriveUntouched) {
+    CliWorld w(CliWorld::Player::FatImage);
+    ASSERT_TRUE(w.ready());
+    ASSERT_NO_FATAL_FAILURE(syncAlbums(w, {"Summer Sampler 2006", "Bits & Pieces <Deluxe>", "Field Recordings", "Greatest Hits"}));
+
+    // On the player -> in the demo library.
+    const std::map<QString, QString> converted = {
+        {"Summer Sampler 2006/02 Love _3 & Hate.mp3", "Compilations/Summer Sampler 2006/02 Love _3 & Hate.m4a"},  // AAC
+        {"Bits & Pieces _Deluxe_/01 Prelude in C.mp3", "Clara Lossless/Bits & Pieces _Deluxe_/1-01 Prelude in C.m4a"},
+        {"Bits & Pieces _Deluxe_/02 Fugue _ Reprise.mp3", "Clara Lossless/Bits & Pieces _Deluxe_/1-02 Fugue _ Reprise.m4a"},
+        {"Bits & Pieces _Deluxe_/03 Encore.mp3", "Clara Lossless/Bits & Pieces _Deluxe_/2-01 Encore.m4a"},  // 48 kHz
+        {"Field Recordings/01 Mono Hum.mp3", "Analog Tape Club/Field Recordings/01 Mono Hum.wav"},
+        {"Field Recordings/02 Stereo Rain.mp3", "Analog Tape Club/Field Recordings/02 Stereo Rain.wav"},
+    };
+    const std::map<QString, QString> copied = {
+        {"Summer Sampler 2006/01 Sunburn.mp3", "Compilations/Summer Sampler 2006/01 Sunburn.mp3"},
+        {"Summer Sampler 2006/03 Beach Sine #9 (100% Mix).mp3", "Compilations/Summer Sampler 2006/03 Beach Sine #9 (100% Mix).mp3"},
+        {"Greatest Hits/01 Highway to Hertz.mp3", "AC_DC-like/Greatest Hits/01 Highway to Hertz.mp3"},
+        {"Greatest Hits/02 Back in Black Noise.mp3", "AC_DC-like/Greatest Hits/02 Back in Black Noise.mp3"},
+        {"Greatest Hits/03 T.N.Tone (Remastered).mp3", "AC_DC-like/Greatest Hits/03 T.N.Tone (Remastered).mp3"},  // 320 kbit/s
+        {"Greatest Hits/04 Hello, Oscillator.mp3", "The Sine Waves/Greatest Hits/01 Hello, Oscillator.mp3"},
+        {"Greatest Hits/05 Forty-Four Hundred.mp3", "The Sine Waves/Greatest Hits/02 Forty-Four Hundred.mp3"},
+        {"Greatest Hits/06 Square Peg.mp3", "The Sine Waves/Greatest Hits/03 Square Peg.mp3"},
+    };
+    std::set<QString> expected;
+    for (const auto& list : {converted, copied})
+        for (const auto& [player, source] : list) expected.insert(player);
+    std::set<QString> present;
+    for (const auto& [path, size] : w.playerFiles()) present.insert(path);
+    EXPECT_EQ(present, expected);
+
+    for (const auto& [player, source] : converted) expectConverted(w.playerFolder() + u'/' + player, music(source));
+    for (const auto& [player, source] : copied)
+        EXPECT_EQ(digest(w.playerFolder() + u'/' + player), digest(music(source))) << player.toStdString();
+    expectSettled(w);
+}
+
+// Names beyond ASCII, which a folder player takes, in file names and tags.
+TEST_F(ConversionEndToEnd, OnAFolderPlayerSongsWithAccentsAreConvertedAndTaggedSo) {
+    CliWorld w(CliWorld::Player::Folder);
+    ASSERT_NO_FATAL_FAILURE(syncAlbums(w, {"Café del Mar"}));
+    const QString album = QStringLiteral("Orquesta Añeja/Café del Mar/");
+    const std::map<QString, QString> converted = {
+        {"Café del Mar/01 Señorita Sinusoidal.mp3", album + "01 Señorita Sinusoidal.m4a"},
+        {"Café del Mar/02 Über_ Alles_.mp3", album + "02 Über_ Alles_.m4a"},
+        {"Café del Mar/03 Noche en São Paulo.mp3", album + "07 Noche en São Paulo.m4a"},
+    };
+    std::set<QString> present;
+    for (const auto& [path, size] : w.playerFiles()) present.insert(path);
+    EXPECT_EQ(present, (std::set<QString>{"Café del Mar/01 Señorita Sinusoidal.mp3", "Café del Mar/02 Über_ Alles_.mp3", "Café del Mar/03 Noche en São Paulo.mp3"}));
+    // The program writes names decomposed, as the original platform did.
+    auto onPlayer = [&](const QString& name) { return QString(w.playerFolder() + u'/' + name).normalized(QString::NormalizationForm_D); };
+    for (const auto& [player, source] : converted) expectConverted(onPlayer(player), music(source));
+
+    auto info = fixtures::probe(onPlayer(QStringLiteral("Café del Mar/03 Noche en São Paulo.mp3")));
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->tags.value(u"title").toString(), u"Noche en São Paulo");
+    EXPECT_EQ(info->tags.value(u"artist").toString(), u"Orquesta Añeja feat. Niño");
+    EXPECT_EQ(info->tags.value(u"album").toString(), u"Café del Mar");
+    EXPECT_EQ(info->tags.value(u"composer").toString(), u"José Müller & Zoë Ørsted");
+    EXPECT_EQ(info->tags.value(u"genre").toString(), u"Latin");
+    expectSettled(w);
+}
+
+}  // namespace

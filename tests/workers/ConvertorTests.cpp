@@ -1,0 +1,308 @@
+// The convertor's pass on real audio: which record it serves next, which it
+// drops unconverted, what reaches the cache (and what never does), and the
+// percentage the controller shows meanwhile.
+
+#include "app/Controller.h"
+#include "library/Song.h"
+#include "platform/FileSystem.h"
+#include "support/AudioFixtures.h"
+#include "support/TestLibrary.h"
+#include "workers/Convertor.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <set>
+#include <thread>
+
+namespace {
+
+bool spinUntil(const std::function<bool()>& done, int ms = 60000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return done();
+}
+
+QByteArray contents(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QStringList filesIn(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// The controller's side, noting the convertor's calls by song name.
+class Port : public QObject, public ControllerPort {
+public:
+    WorkLists work;
+    QStringList calls;
+    std::vector<const WorkRecord*> announced;
+    QString tempPath;
+    qint64 tempSizeWhenAnnounced = -1;
+    std::function<void(const Record&)> onConverting;
+    std::atomic<bool> registered{false};
+
+    void setConvertor(Convertor* c) override {
+        c->setList(work.todoList, work.toCacheList, work.todoLock);
+        registered = true;
+    }
+    void setConvertorBusy(bool busy) override { calls.append(busy ? QStringLiteral("busy") : QStringLiteral("idle")); }
+    void setConvertingSong(const Record& r, const QString& path) override {
+        calls.append(r ? r->song->name() : QStringLiteral("-"));
+        if (!r) return;
+        announced.push_back(r.get());
+        tempPath = path;
+        auto size = fsys::size(path);
+        tempSizeWhenAnnounced = size ? qint64(*size) : -1;
+        if (onConverting) onConverting(r);
+    }
+    void runCopier() override { calls.append(QStringLiteral("copier")); }
+    // The copier's calls: never the convertor's.
+    void setCopier(Copier*) override { ADD_FAILURE(); }
+    void setCopierBusy(bool) override { ADD_FAILURE(); }
+    void setCopyingSong(const Record&) override { ADD_FAILURE(); }
+    void setMovingSong(const Record&) override { ADD_FAILURE(); }
+    void setDeletingSong(Song*) override { ADD_FAILURE(); }
+    bool copyListUpdated() override { return false; }
+    bool moveListUpdated() override { return false; }
+    void writePreviousFiles() override { ADD_FAILURE(); }
+    void updateStatus() override {}
+};
+
+class ConvertorPass : public ::testing::Test {
+protected:
+    ConvertorPass() { EXPECT_TRUE(fixtures::makeTone(lib.folder() + QStringLiteral("/tone.m4a"), {"-c:a", "alac"}, 1.0, 44100, 2)); }
+    ~ConvertorPass() override {
+        if (!thread) return;
+        convertor->requestStop();
+        thread->quit();
+        while (!thread->wait(10)) QCoreApplication::processEvents();
+    }
+
+    // An Apple Lossless song with a second of real audio; its own "Total
+    // Time" gives it its own cache name.
+    int addSong(const QString& name, plist::Object::Dict values = {}) {
+        values.emplace_back("Name", name.toStdString());
+        values.emplace_back("Kind", "Apple Lossless audio file");
+        values.emplace_back("Total Time", 1000 + int(++songs));
+        int id = lib.builder.addTrack(values, false);
+        QFile::copy(lib.folder() + QStringLiteral("/tone.m4a"), lib.builder.pathOf(id));
+        return id;
+    }
+    Song* song(int id) { return lib.song(id); }
+    QString cacheDir() const { return lib.folder() + QStringLiteral("/cache/"); }
+
+    void start() {
+        lib.load();
+        thread = std::make_unique<QThread>();
+        convertor = std::make_unique<Convertor>(port, port, lib.defaults);
+        convertor->moveToThread(thread.get());
+        QObject::connect(thread.get(), &QThread::started, convertor.get(), &Worker::start);
+        thread->start();
+        ASSERT_TRUE(spinUntil([&] { return port.registered.load(); }));
+    }
+    Record add(RecordList WorkLists::*list, int id) {
+        Record r = WorkRecord::conversion(song(id), QStringLiteral("/player/") + song(id)->name());
+        std::lock_guard lock(port.work.todoLock);
+        (port.work.*list).append(r);
+        return r;
+    }
+    void pass() {
+        port.calls.clear();
+        convertor->run();
+        ASSERT_TRUE(spinUntil([&] { return port.calls.contains(QStringLiteral("idle")); }));
+        std::lock_guard lock(port.work.todoLock);
+        EXPECT_TRUE(port.work.todoList.empty() && port.work.toCacheList.empty()) << "every record is consumed";
+    }
+
+    TestLibrary lib;
+    Port port;
+    std::unique_ptr<QThread> thread;
+    std::unique_ptr<Convertor> convertor;
+    int songs = 0;
+};
+
+using S = QStringList;
+
+TEST_F(ConvertorPass, PlannedSongsGoBeforeThoseAskedForAheadEvenWhenPlannedDuringThePass) {
+    int p1 = addSong("P1"), p2 = addSong("P2"), a1 = addSong("A1"), a2 = addSong("A2");
+    ASSERT_NO_FATAL_FAILURE(start());
+    Record r1 = add(&WorkLists::todoList, p1);
+    add(&WorkLists::toCacheList, a1);
+    add(&WorkLists::toCacheList, a2);
+    Record r2;
+    port.onConverting = [&](const Record& r) {
+        if (r->song == song(a1)) r2 = add(&WorkLists::todoList, p2);
+    };
+    pass();
+    EXPECT_EQ(port.calls, (S{"busy", "P1", "copier", "A1", "copier", "P2", "copier", "A2", "copier", "-", "idle"}));
+    ASSERT_EQ(port.announced.size(), 4u);
+    EXPECT_EQ(port.announced[0], r1.get()) << "the controller compares records by identity";
+    EXPECT_EQ(port.announced[2], r2.get());
+    for (int id : {p1, p2, a1, a2}) EXPECT_TRUE(song(id)->isCached()) << song(id)->name().toStdString();
+}
+
+TEST_F(ConvertorPass, SongsCachedMeanwhileOrNotNeedingConversionAreDroppedUnconverted) {
+    int cached = addSong("Cached"), fresh = addSong("Fresh"), later = addSong("Later"), ahead = addSong("Ahead");
+    int mp3 = lib.builder.addTrack({{"Name", "Plain"}, {"Kind", "MPEG audio file"}});
+    ASSERT_NO_FATAL_FAILURE(start());
+    ASSERT_TRUE(fsys::makePath(cacheDir()));
+    QFile old(song(cached)->cachePath());
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+    old.close();
+    for (int id : {cached, mp3, fresh, later}) add(&WorkLists::todoList, id);
+    // Cached by someone else while the pass is under way.
+    port.onConverting = [&](const Record& r) {
+        if (r->song == song(fresh)) QFile(song(later)->cachePath()).open(QIODevice::WriteOnly);
+    };
+    // A long run of such records before the one to convert: taken in one
+    // locked scan, so nobody sees the list part-way through it.
+    const std::size_t run = 1000;
+    for (std::size_t i = 0; i < run; ++i) add(&WorkLists::toCacheList, i % 2 ? cached : mp3);
+    add(&WorkLists::toCacheList, ahead);
+
+    std::atomic<bool> watching{true};
+    std::set<std::size_t> seen;
+    std::thread watcher([&] {
+        while (watching) {
+            {
+                std::lock_guard lock(port.work.todoLock);
+                seen.insert(port.work.toCacheList.size());
+            }
+            std::this_thread::yield();
+        }
+    });
+    pass();
+    watching = false;
+    watcher.join();
+    EXPECT_EQ(port.calls, (S{"busy", "Fresh", "copier", "Ahead", "copier", "-", "idle"}));
+    EXPECT_EQ(seen, (std::set<std::size_t>{run + 1, 0})) << "the skipped run was taken record by record";
+    EXPECT_EQ(contents(song(cached)->cachePath()), QByteArray("old"));
+    EXPECT_EQ(filesIn(cacheDir()).size(), 4) << filesIn(cacheDir()).join(u' ').toStdString();
+
+    // Nothing left: the pass only says so.
+    pass();
+    EXPECT_EQ(port.calls, (S{"busy", "-", "idle"}));
+}
+
+TEST_F(ConvertorPass, TheCachedSongIsTaggedAtTheChosenRateAndTheCopierIsAsked) {
+    int id = addSong("Tagged Song", {{"Artist", "Some Artist"}, {"Album", "Some Album"}, {"Track Number", 3}, {"Track Count", 12}});
+    ASSERT_TRUE(lib.defaults.set("convertToBitrate", plist::Object(std::int64_t(160))));
+    ASSERT_NO_FATAL_FAILURE(start());
+    add(&WorkLists::todoList, id);
+    pass();
+    EXPECT_EQ(port.calls, (S{"busy", "Tagged Song", "copier", "-", "idle"}));
+    EXPECT_EQ(QFileInfo(port.tempPath).absolutePath(), QDir(cacheDir()).absolutePath()) << "the move into the cache is a rename";
+    EXPECT_EQ(port.tempSizeWhenAnnounced, 0) << "the percentage starts from an empty file";
+
+    const QString cached = song(id)->cachePath();
+    EXPECT_EQ(filesIn(cacheDir()), S{QFileInfo(cached).fileName()}) << "no temporary file is left";
+    auto info = fixtures::probe(cached);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->codec, u"mp3");
+    EXPECT_EQ(info->bitRate, 160000);
+    EXPECT_NEAR(info->duration, 1.0, 0.1);
+    EXPECT_EQ(fixtures::fileBytes(cached, 0, 4), QByteArray("ID3\x03", 4));
+    EXPECT_EQ(info->tags.value(u"title").toString(), u"Tagged Song");
+    EXPECT_EQ(info->tags.value(u"artist").toString(), u"Some Artist");
+    EXPECT_EQ(info->tags.value(u"album").toString(), u"Some Album");
+    EXPECT_EQ(info->tags.value(u"track").toString(), u"3/12");
+    EXPECT_FALSE(info->tags.contains(u"genre")) << "a song without genre gets none";
+}
+
+// The player gets the cached file under a name ending in copiedExtension.
+TEST_F(ConvertorPass, TheCachedFileHoldsWhatItsNameOnThePlayerSays) {
+    int id = addSong("Format");
+    ASSERT_NO_FATAL_FAILURE(start());
+    const std::pair<plist::Object, QString> cases[] = {
+        {plist::Object("MP3"), QStringLiteral("mp3")},
+        {plist::Object("AAC"), QStringLiteral("m4a")},
+        {plist::Object(std::int64_t(7)), QStringLiteral("mp3")},  // not text, as a damaged settings file may hold
+    };
+    for (const auto& [format, extension] : cases) {
+        QFile::remove(song(id)->cachePath());
+        ASSERT_TRUE(lib.defaults.set("convertToFormat", format));
+        add(&WorkLists::toCacheList, id);
+        pass();
+        EXPECT_EQ(song(id)->copiedExtension(), extension);
+        auto info = fixtures::probe(song(id)->cachePath());
+        ASSERT_TRUE(info) << extension.toStdString();
+        EXPECT_EQ(info->codec, extension == u"mp3" ? QStringLiteral("mp3") : QStringLiteral("aac")) << extension.toStdString();
+    }
+}
+
+TEST_F(ConvertorPass, FailedConversionsLeaveNothingInTheCacheAndDoNotStartTheCopier) {
+    int garbage = lib.builder.addTrack({{"Name", "Garbage"}, {"Kind", "AAC audio file"}}, false);
+    int good = addSong("Good"), blocked = addSong("Blocked");
+    QFile noise(lib.builder.pathOf(garbage));
+    ASSERT_TRUE(noise.open(QIODevice::WriteOnly));
+    for (int i = 0; i < 5000; ++i) {
+        quint32 word = QRandomGenerator::global()->generate();
+        noise.write(reinterpret_cast<const char*>(&word), sizeof word);
+    }
+    noise.close();
+    ASSERT_NO_FATAL_FAILURE(start());
+    ASSERT_TRUE(song(garbage)->needsConversion());
+    add(&WorkLists::todoList, garbage);
+    add(&WorkLists::todoList, good);
+    pass();
+    EXPECT_EQ(port.calls, (S{"busy", "Garbage", "Good", "copier", "-", "idle"}));
+    EXPECT_FALSE(song(garbage)->isCached()) << "an unreadable source must not count as converted";
+    EXPECT_EQ(filesIn(cacheDir()), S{QFileInfo(song(good)->cachePath()).fileName()});
+
+    // A file where the cache folder should be.
+    ASSERT_TRUE(QDir(cacheDir()).removeRecursively());
+    QFile blocker(lib.folder() + QStringLiteral("/cache"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly) && blocker.write("mine") == 4);
+    blocker.close();
+    add(&WorkLists::todoList, blocked);
+    pass();
+    EXPECT_FALSE(port.calls.contains(QStringLiteral("copier")));
+    EXPECT_EQ(contents(lib.folder() + QStringLiteral("/cache")), QByteArray("mine"));
+    EXPECT_FALSE(song(blocked)->isCached());
+    EXPECT_EQ(filesIn(lib.folder()).filter(QStringLiteral("temp")), S{}) << "no temporary file beside it either";
+}
+
+// ---- the percentage the controller shows ----
+
+TEST(ConversionProgress, NeverPassesAHundredAndIsZeroWhenNothingIsExpected) {
+    TestLibrary lib;
+    // At 128 kbit/s a second is expected to take 16384 bytes.
+    int second = lib.builder.addTrack({{"Name", "Second"}, {"Kind", "WAV audio file"}, {"Total Time", 1000}});
+    int empty = lib.builder.addTrack({{"Name", "Empty"}, {"Kind", "WAV audio file"}, {"Total Time", 0}});
+    Controller c(lib.defaults, lib.ui, {lib.builder.write(), lib.folder() + QStringLiteral("/cache")});
+    ASSERT_TRUE(c.loadLibrary());
+    const QString temp = lib.folder() + QStringLiteral("/growing");
+    auto grow = [&](int bytes) {
+        QFile f(temp);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(QByteArray(bytes, 'm'));
+    };
+
+    EXPECT_EQ(c.conversionPercent(), std::nullopt);
+    c.setConvertingSong(WorkRecord::conversion(c.library().songWithTrackId(second)), temp);
+    EXPECT_EQ(c.conversionPercent(), 0) << "no file yet";
+    for (auto [bytes, percent] : {std::pair{0, 0}, {4096, 25}, {16383, 99}, {16384, 100}, {70000, 100}}) {
+        grow(bytes);
+        c.updateProgress();
+        EXPECT_EQ(c.conversionPercent(), percent) << bytes;
+        EXPECT_EQ(c.status().substatus, QStringLiteral("Second (%1%)").arg(percent)) << bytes;
+    }
+    c.setConvertingSong(WorkRecord::conversion(c.library().songWithTrackId(empty)), temp);
+    c.updateProgress();
+    EXPECT_EQ(c.conversionPercent(), 0);
+    EXPECT_EQ(c.status().substatus, u"Empty (0%)");
+    c.setConvertingSong(nullptr, QString());
+    EXPECT_EQ(c.conversionPercent(), std::nullopt);
+}
+
+}  // namespace
