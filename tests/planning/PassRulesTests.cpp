@@ -1,0 +1,110 @@
+// When a planning pass runs and what it leaves in the shared lists, through
+// a controller whose copier is simulated by its busy messages.
+
+#include "app/Controller.h"
+#include "library/Song.h"
+#include "support/SyncFixture.h"
+
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class PassRules : public ::testing::Test {
+protected:
+    void SetUp() override {
+        c = f.controller();
+        ASSERT_TRUE(c->mounted());
+        c->setCopierBusy(false);  // an idle copier that has not registered: runCopier sends nothing
+        c->addSongs({song(f.one), song(f.two), song(f.three)});
+        ASSERT_TRUE(waitUntil([&] { return !c->updateDue(); }));
+    }
+    Song* song(int id) { return c->library().songWithTrackId(id); }
+    Record sentinel() { return WorkRecord::copy(song(f.one), QStringLiteral("/nowhere"), f.at(QStringLiteral("sentinel"))); }
+    void putSentinels() {
+        std::lock_guard lock(c->work().todoLock);
+        c->work().toCopyList.append(sentinel(), 7);
+        c->work().toMoveList.append(sentinel());
+        c->work().toDeleteList.append(WorkRecord::remove(f.at(QStringLiteral("x"))));
+        c->work().todoList.append(WorkRecord::conversion(song(f.four)));
+        c->work().toCacheList.append(WorkRecord::conversion(song(f.four)));
+    }
+    // Copies, moves, deletions and conversions; the cache list apart.
+    std::array<std::size_t, 5> sizes() {
+        std::lock_guard lock(c->work().todoLock);
+        WorkLists& w = c->work();
+        return {w.toCopyList.size(), w.toMoveList.size(), w.toDeleteList.size(), w.todoList.size(), w.toCacheList.size()};
+    }
+    using Sizes = std::array<std::size_t, 5>;
+
+    SyncFixture f;
+    std::unique_ptr<Controller> c;
+};
+
+TEST_F(PassRules, APlannedPassFillsTheListsAndBytesToCopyIsTheSumOfTheCopiedSizes) {
+    EXPECT_EQ(sizes(), (Sizes{3, 0, 0, 0, 0}));
+    quint64 sum = 0;
+    {
+        std::lock_guard lock(c->work().todoLock);
+        for (const Record& r : c->work().toCopyList) sum += r->song->copiedSize();
+    }
+    EXPECT_EQ(sum, 3000u);
+    EXPECT_EQ(c->bytesToCopy(), sum);
+}
+
+TEST_F(PassRules, NothingHappensWhileADeferredPassIsDue) {
+    c->requestUpdate();
+    putSentinels();
+    int reloads = f.lib.ui.reloads;
+    c->updatePlayer();
+    EXPECT_EQ(sizes(), (Sizes{4, 1, 1, 1, 1})) << "the lists are left for the pending pass";
+    EXPECT_EQ(f.lib.ui.reloads, reloads);
+    ASSERT_TRUE(waitUntil([&] { return !c->updateDue(); }));
+    EXPECT_EQ(sizes(), (Sizes{3, 0, 0, 0, 1})) << "the deferred pass replans; requests ahead of time stay";
+}
+
+TEST_F(PassRules, WithoutThePlayerThePassEmptiesTheListsAndLooksAtNothing) {
+    {
+        std::lock_guard lock(c->work().todoLock);
+        c->work().previousFiles.insert(f.at(QStringLiteral("gone.mp3")), song(f.one));
+    }
+    c->setMounted(false);
+    putSentinels();
+    int reloads = f.lib.ui.reloads;
+    auto layout = c->wantedByLayout();
+    c->updatePlayer();
+    EXPECT_EQ(sizes(), (Sizes{0, 0, 0, 0, 1}));
+    EXPECT_EQ(c->bytesToCopy(), 0u);
+    std::lock_guard lock(c->work().todoLock);
+    EXPECT_TRUE(c->work().previousFiles.contains(f.at(QStringLiteral("gone.mp3")))) << "no scan: nothing is forgotten";
+    EXPECT_EQ(f.lib.ui.reloads, reloads);
+    EXPECT_EQ(c->wantedByLayout(), layout);
+}
+
+TEST_F(PassRules, ABusyCopierEmptiesTheListsAndThePassIsRetriedUntilItIsIdle) {
+    c->setCopierBusy(true);
+    (void)c->copyListUpdated();
+    (void)c->moveListUpdated();
+    putSentinels();
+    c->updatePlayer();
+    EXPECT_EQ(sizes(), (Sizes{0, 0, 0, 0, 1}));
+    EXPECT_TRUE(c->updateDue());
+    EXPECT_TRUE(c->copyListUpdated()) << "the busy copier is told its lists changed";
+    EXPECT_TRUE(c->moveListUpdated());
+
+    // Each retry empties the lists again and plans nothing.
+    for (int i = 0; i < 3; ++i) {
+        putSentinels();
+        ASSERT_TRUE(waitUntil([&] { return sizes()[0] == 0; }, 1000)) << "retry " << i;
+        EXPECT_TRUE(c->updateDue());
+    }
+    QElapsedTimer idleFor;
+    idleFor.start();
+    c->setCopierBusy(false);
+    ASSERT_TRUE(waitUntil([&] { return !c->updateDue(); }, 1000));
+    EXPECT_LT(idleFor.elapsed(), 400);
+    EXPECT_EQ(sizes()[0], 3u) << "planned once the copier is idle";
+}
+
+}  // namespace
