@@ -137,7 +137,7 @@ TEST(SyncEndToEnd, KilledAtRandomMomentsItConvergesWithoutRecopying) {
     CliWorld w(CliWorld::Player::Folder);
     QRandomGenerator rng(20261206);
     std::map<QString, qint64> sizes;  // relative path on the player -> source size
-    for (int album = 0; album < 24; ++album) {
+    for (int album = 0; album < 40; ++album) {
         for (int track = 1; track <= 15; ++track) {
             int bytes = 100000 + rng.bounded(200000);
             std::string albumName = "Album " + std::to_string(album);
@@ -149,7 +149,7 @@ TEST(SyncEndToEnd, KilledAtRandomMomentsItConvergesWithoutRecopying) {
     w.writeLibrary();
     using S = QStringList;
     ASSERT_EQ(w.run(S{"config", "set", "pathToPlayer", w.playerFolder()}).exitCode, 0);
-    for (int album = 0; album < 24; ++album) ASSERT_EQ(w.run(S{"select", "add-album", QStringLiteral("Album %1").arg(album)}).exitCode, 0);
+    for (int album = 0; album < 40; ++album) ASSERT_EQ(w.run(S{"select", "add-album", QStringLiteral("Album %1").arg(album)}).exitCode, 0);
 
     // Things that are not the player's and must not change.
     QString outside = w.volumesFolder() + QStringLiteral("PLAYER/Documents");
@@ -162,12 +162,12 @@ TEST(SyncEndToEnd, KilledAtRandomMomentsItConvergesWithoutRecopying) {
     auto library = digestTree(w.dir.path() + QStringLiteral("/library"));
 
     int kills = 0;
-    for (int round = 0; round < 40 && kills < 24; ++round) {
+    for (int round = 0; round < 60 && kills < 24; ++round) {
         QProcess p;
         p.setProcessEnvironment(w.env);
         p.start(QStringLiteral(BRISLE_BINARY), {QStringLiteral("sync"), QStringLiteral("--library"), w.library()});
         ASSERT_TRUE(p.waitForStarted());
-        bool finished = p.waitForFinished(40 + rng.bounded(160));
+        bool finished = p.waitForFinished(30 + rng.bounded(120));
         if (!finished) {
             p.kill();
             p.waitForFinished();
