@@ -98,6 +98,38 @@ TEST(SyncEndToEnd, APlayerFollowsItsSelectionOnARealFatVolume) {
     EXPECT_FALSE(QFileInfo::exists(w.playerFolder() + QStringLiteral("/Mix"))) << "emptied folders are removed";
 }
 
+// FAT ignores case: an album renamed only in case finds its files in place
+// under the old spelling. They stay as they are spelled (renaming folders is
+// not safe with every FAT driver), and are never copied again, removed, nor
+// shown as the user's own files.
+TEST(SyncEndToEnd, AnAlbumRenamedOnlyInCaseIsRenamedOnAFatPlayer) {
+    using S = QStringList;
+    CliWorld w(CliWorld::Player::FatImage);
+    ASSERT_TRUE(w.ready());
+    int one = w.builder.addTrack({{"Album", "quiet hours"}, {"Name", "One"}, {"Track Number", 1}}, true, 3000);
+    int two = w.builder.addTrack({{"Album", "quiet hours"}, {"Name", "Two"}, {"Track Number", 2}}, true, 3100);
+    w.writeLibrary();
+    ASSERT_EQ(w.run(S{"config", "set", "pathToPlayer", w.playerFolder()}).exitCode, 0);
+    ASSERT_EQ(w.run(S{"select", "add-album", "quiet hours"}).exitCode, 0);
+    ASSERT_EQ(w.run(S{"sync"}).exitCode, 0);
+
+    for (int id : {one, two}) w.builder.setValue(id, "Album", "Quiet Hours");
+    w.writeLibrary();
+    ASSERT_EQ(w.run(S{"select", "add-album", "Quiet Hours"}).exitCode, 0) << "the renamed album is chosen again";
+    QJsonObject plan = w.plan();
+    EXPECT_TRUE(plan.value(QStringLiteral("copy")).toArray().isEmpty()) << "nothing is copied again";
+    EXPECT_TRUE(plan.value(QStringLiteral("otherFiles")).toArray().isEmpty()) << "the old spelling is not the user's file";
+    EXPECT_TRUE(plan.value(QStringLiteral("delete")).toArray().isEmpty());
+    for (int round = 0; round < 2; ++round) {
+        RunResult r = w.run(S{"sync"});
+        ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+        EXPECT_TRUE(r.out.contains(QStringLiteral("up to date"))) << r.out.toStdString();
+    }
+    std::set<QString> expected = {QStringLiteral("quiet hours/01 One.mp3"), QStringLiteral("quiet hours/02 Two.mp3")};
+    EXPECT_EQ(keysOf(w.playerFiles()), expected);
+    EXPECT_EQ(recorded(w), expected);
+}
+
 TEST(SyncEndToEnd, AnUnmountedPlayerIsAClearError) {
     CliWorld w(CliWorld::Player::Folder);
     w.builder.addTrack();

@@ -45,6 +45,11 @@ int LibraryBuilder::addTrack(const plist::Object::Dict& values, bool createFile,
     return id;
 }
 
+void LibraryBuilder::setValue(int trackId, const std::string& key, const plist::Object& value) {
+    for (Track& t : tracks_)
+        if (t.id == trackId) t.dict.set(key, value);
+}
+
 void LibraryBuilder::addPlaylist(const QString& name, const QString& persistentId, const std::vector<int>& trackIds) {
     plist::Object items = plist::Object::array();
     for (int id : trackIds) items.append(plist::Object(plist::Object::Dict{{"Track ID", id}}));

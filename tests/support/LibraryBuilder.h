@@ -18,6 +18,8 @@ public:
     // createFile is false, a file of `bytes` bytes is made for it. Answers
     // the "Track ID".
     int addTrack(const plist::Object::Dict& values = {}, bool createFile = true, int bytes = 1000);
+    // Changes one value of a track, as an edit in iTunes would.
+    void setValue(int trackId, const std::string& key, const plist::Object& value);
     void addPlaylist(const QString& name, const QString& persistentId, const std::vector<int>& trackIds);
 
     // Writes "iTunes Music Library.xml" (or `fileName`) and answers its path.
