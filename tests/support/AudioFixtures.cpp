@@ -34,22 +34,14 @@ std::optional<QByteArray> runTool(const QString& program, const QStringList& arg
 bool makeTone(const QString& path, const QStringList& codecArgs, double seconds, int rate, int channels) {
     QStringList exprs;
     for (int c = 0; c < channels; ++c) exprs << QStringLiteral("0.4*sin(2*PI*%1*t)").arg(330 + 110 * c);
-    QString layout = channels == 6 ? QStringLiteral("5.1") : QStringLiteral("%1c").arg(channels);
-    if (channels == 1) layout = QStringLiteral("mono");
-    if (channels == 2) layout = QStringLiteral("stereo");
+    const QString layout = channels == 1 ? "mono" : channels == 2 ? "stereo" : channels == 6 ? "5.1" : QStringLiteral("%1c").arg(channels);
     const QString source = QStringLiteral("aevalsrc=exprs=%1:s=%2:d=%3:c=%4").arg(exprs.join(u'|')).arg(rate).arg(seconds).arg(layout);
-    QStringList args{QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
-                     QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), source};
-    args << codecArgs << path;
-    return runTool(QStringLiteral("ffmpeg"), args).has_value();
+    return runTool(QStringLiteral("ffmpeg"), QStringList{"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", source} + codecArgs + QStringList{path}).has_value();
 }
 
 std::optional<AudioInfo> probe(const QString& path) {
-    auto out = runTool(QStringLiteral("ffprobe"),
-                       {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"), QStringLiteral("a:0"),
-                        QStringLiteral("-show_entries"),
-                        QStringLiteral("stream=codec_name,sample_rate,channels,bit_rate:format=duration:format_tags"),
-                        QStringLiteral("-of"), QStringLiteral("json"), path});
+    auto out = runTool(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "a:0", "-show_entries",
+                                                   "stream=codec_name,sample_rate,channels,bit_rate:format=duration:format_tags", "-of", "json", path});
     if (!out) return std::nullopt;
     const QJsonObject root = QJsonDocument::fromJson(*out).object();
     const QJsonArray streams = root.value(u"streams").toArray();
@@ -70,9 +62,7 @@ std::optional<AudioInfo> probe(const QString& path) {
 }
 
 std::optional<std::vector<std::vector<float>>> decodeChannels(const QString& path, int channels) {
-    auto raw = runTool(QStringLiteral("ffmpeg"), {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
-                                                  QStringLiteral("-i"), path, QStringLiteral("-f"), QStringLiteral("f32le"),
-                                                  QStringLiteral("-c:a"), QStringLiteral("pcm_f32le"), QStringLiteral("-")});
+    auto raw = runTool(QStringLiteral("ffmpeg"), {"-nostdin", "-v", "error", "-i", path, "-f", "f32le", "-c:a", "pcm_f32le", "-"});
     if (!raw) return std::nullopt;
     const auto frames = std::size_t(raw->size()) / sizeof(float) / std::size_t(channels);
     std::vector<std::vector<float>> out(std::size_t(channels), std::vector<float>(frames, 0.0f));

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QFile>
 #include <QJsonDocument>
 
 #include <gtest/gtest.h>
@@ -28,12 +29,28 @@ RunResult CliWorld::run(QStringList args, int timeoutMs) const {
     return runBrisle(args, env, timeoutMs);
 }
 
-std::map<QString, QString> CliWorld::previousSongs() const {
-    Defaults d(dir.path() + QStringLiteral("/config/Brisle/Brisle.plist"));
+bool CliWorld::ok(std::initializer_list<QStringList> commands) const {
+    for (const QStringList& args : commands) {
+        RunResult r = run(args);
+        if (r.exitCode != 0) {
+            ADD_FAILURE() << "brisle " << args.join(u' ').toStdString() << " failed:\n" << r.out.toStdString() << r.err.toStdString();
+            return false;
+        }
+    }
+    return true;
+}
+
+std::set<QString> CliWorld::recordedFiles() const {
+    Defaults d(settingsFile());
     EXPECT_TRUE(d.load()) << "the settings file must always be readable";
-    std::map<QString, QString> out;
+    std::set<QString> out;
+    const QString prefix = playerFolder() + u'/';
     if (std::optional<plist::Object> saved = d.object("previousSongs"); saved && saved->ifDict())
-        for (const auto& [path, id] : *saved->ifDict()) out[QString::fromStdString(path).normalized(QString::NormalizationForm_C)] = QString::fromStdString(id.asString());
+        for (const auto& [key, id] : *saved->ifDict()) {
+            QString path = QString::fromStdString(key).normalized(QString::NormalizationForm_C);
+            EXPECT_TRUE(path.startsWith(prefix)) << path.toStdString();
+            out.insert(path.mid(prefix.size()));
+        }
     return out;
 }
 
@@ -45,6 +62,17 @@ std::map<QString, qint64> CliWorld::playerFiles() const {
         out[it.filePath().mid(playerFolder().size() + 1).normalized(QString::NormalizationForm_C)] = it.fileInfo().size();
     }
     return out;
+}
+
+std::set<QString> CliWorld::playerFileNames() const {
+    std::set<QString> out;
+    for (const auto& [path, size] : playerFiles()) out.insert(path);
+    return out;
+}
+
+QByteArray CliWorld::settingsBytes() const {
+    QFile f(settingsFile());
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 QJsonObject CliWorld::plan() const {

@@ -15,6 +15,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 
 class CliWorld {
 public:
@@ -28,14 +29,20 @@ public:
 
     // Runs brisle with the library and this world's folders.
     RunResult run(QStringList args, int timeoutMs = 120000) const;
+    // Runs each command; a failure names it and ends the run.
+    bool ok(std::initializer_list<QStringList> commands) const;
     QString library() const { return libraryFile_; }
     void writeLibrary() { libraryFile_ = builder.write(); }
+    void useLibrary(const QString& file) { libraryFile_ = file; }
 
-    // The program's own record of the player ("previousSongs"), from the settings file.
-    std::map<QString, QString> previousSongs() const;
+    // The program's own record of the player ("previousSongs"), relative to the player folder.
+    std::set<QString> recordedFiles() const;
     // Every file below the player folder, relative to it, with its size.
     std::map<QString, qint64> playerFiles() const;
+    std::set<QString> playerFileNames() const;
     QJsonObject plan() const;
+    QByteArray settingsBytes() const;
+    QString settingsFile() const { return dir.path() + QStringLiteral("/config/Brisle/Brisle.plist"); }
 
     QTemporaryDir dir;
     LibraryBuilder builder;

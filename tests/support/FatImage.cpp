@@ -8,7 +8,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QThread>
 
 #include <chrono>
 #include <thread>
@@ -21,8 +20,7 @@ namespace {
 
 QString findTool(const QString& name) {
     QString found = QStandardPaths::findExecutable(name);
-    if (found.isEmpty()) found = QStandardPaths::findExecutable(name, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
-    return found;
+    return found.isEmpty() ? QStandardPaths::findExecutable(name, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")}) : found;
 }
 
 QString fusermount() {
@@ -36,7 +34,7 @@ struct RunResult {
     QString errors;  // standard error, or why the program did not run
 };
 
-RunResult run(const QString& program, const QStringList& arguments, int timeoutMs = 60000) {
+RunResult run(const QString& program, const QStringList& arguments) {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     // mtools converts long names to the locale's character set; it also
@@ -46,17 +44,13 @@ RunResult run(const QString& program, const QStringList& arguments, int timeoutM
     process.setProcessEnvironment(environment);
     process.setStandardInputFile(QProcess::nullDevice());
     process.start(program, arguments);
-    RunResult result;
-    if (!process.waitForFinished(timeoutMs)) {
+    if (!process.waitForFinished(60000)) {
         process.kill();
         process.waitForFinished();
-        result.errors = program + QStringLiteral(" did not finish: ") + process.errorString();
-        return result;
+        return {false, {}, program + QStringLiteral(" did not finish: ") + process.errorString()};
     }
-    result.output = process.readAllStandardOutput();
-    result.errors = QString::fromUtf8(process.readAllStandardError()).trimmed();
-    result.ok = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    return result;
+    return {process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0, process.readAllStandardOutput(),
+            QString::fromUtf8(process.readAllStandardError()).trimmed()};
 }
 
 QString defaultLabel(const QString& name) {
@@ -74,20 +68,22 @@ FatImage::FatImage(Options options) : options_(std::move(options)) {
         ADD_FAILURE() << "A FAT player image cannot be made on this machine: " << missing.toStdString();
         return;
     }
-    if (!dir_.isValid()) {
-        ADD_FAILURE() << "No temporary folder for the FAT image: " << dir_.errorString().toStdString();
-        return;
-    }
     // Mount points in the mount table have their symbolic links resolved.
     const QString base = QFileInfo(dir_.path()).canonicalFilePath();
     volumesFolder_ = base + QStringLiteral("/Volumes/");
     imagePath_ = base + QStringLiteral("/player.img");
     logPath_ = base + QStringLiteral("/fusefat.log");
     if (!QDir().mkpath(volumePath())) {
-        ADD_FAILURE() << "Cannot create " << volumePath().toStdString();
+        ADD_FAILURE() << "Cannot create " << volumePath().toStdString() << " (" << dir_.errorString().toStdString() << ")";
         return;
     }
-    if (!makeImage()) return;
+    const QString label = options_.label.isEmpty() ? defaultLabel(options_.name) : options_.label;
+    RunResult made = run(findTool(QStringLiteral("mkfs.vfat")),
+                         {QStringLiteral("-C"), QStringLiteral("-F"), QStringLiteral("32"), QStringLiteral("-n"), label, imagePath_, QString::number(options_.sizeKiB)});
+    if (!made.ok) {
+        ADD_FAILURE() << "mkfs.vfat could not make " << imagePath_.toStdString() << ": " << made.errors.toStdString();
+        return;
+    }
     ready_ = !options_.mountNow || mount();
 }
 
@@ -100,18 +96,6 @@ FatImage::~FatImage() {
         if (server_) server_->terminate();
     }
     stopServer();
-}
-
-bool FatImage::makeImage() {
-    const QString label = options_.label.isEmpty() ? defaultLabel(options_.name) : options_.label;
-    RunResult made = run(findTool(QStringLiteral("mkfs.vfat")),
-                         {QStringLiteral("-C"), QStringLiteral("-F"), QStringLiteral("32"), QStringLiteral("-n"), label,
-                          imagePath_, QString::number(options_.sizeKiB)});
-    if (!made.ok) {
-        ADD_FAILURE() << "mkfs.vfat could not make " << imagePath_.toStdString() << ": " << made.errors.toStdString();
-        return false;
-    }
-    return true;
 }
 
 bool FatImage::isMounted() const {
@@ -127,10 +111,9 @@ bool FatImage::mount() {
     server_->setProgram(findTool(QStringLiteral("fusefat")));
     // In the foreground, so that it stays our child; single-threaded, because
     // fusefat keeps its state in globals without locks.
-    QString mountOptions = QStringLiteral("rw+");
-    if (!options_.source.isEmpty())
-        mountOptions += QStringLiteral(",subtype=fusefat,fsname=") + options_.source;  // fsname alone drops the subtype
-    server_->setArguments({QStringLiteral("-f"), QStringLiteral("-s"), QStringLiteral("-o"), mountOptions, imagePath_, volumePath()});
+    // fsname alone would drop the subtype.
+    const QString source = options_.source.isEmpty() ? QString() : QStringLiteral(",subtype=fusefat,fsname=") + options_.source;
+    server_->setArguments({QStringLiteral("-f"), QStringLiteral("-s"), QStringLiteral("-o"), QStringLiteral("rw+") + source, imagePath_, volumePath()});
     server_->setStandardInputFile(QProcess::nullDevice());
     server_->setStandardOutputFile(QProcess::nullDevice());
     server_->setStandardErrorFile(logPath_);
@@ -179,14 +162,10 @@ bool FatImage::tryUnmount(int patienceMs, QString& error) {
 }
 
 void FatImage::stopServer() {
-    if (!server_) return;
     // Unmounted, the server ends by itself; only a stuck one is killed.
-    if (server_->state() != QProcess::NotRunning && !server_->waitForFinished(5000)) {
+    if (server_ && server_->state() != QProcess::NotRunning && !server_->waitForFinished(5000)) {
         server_->terminate();
-        if (!server_->waitForFinished(2000)) {
-            server_->kill();
-            server_->waitForFinished(2000);
-        }
+        if (!server_->waitForFinished(2000)) { server_->kill(); server_->waitForFinished(2000); }
     }
     server_.reset();
 }
@@ -232,11 +211,9 @@ QStringList FatImage::consistencyProblems() const {
 QString FatImage::missingFacilities() {
     QStringList missing;
     if (::access("/dev/fuse", R_OK | W_OK) != 0) missing.append(QStringLiteral("/dev/fuse (FUSE) is not usable"));
-    if (findTool(QStringLiteral("fusefat")).isEmpty()) missing.append(QStringLiteral("fusefat (package fusefat)"));
     if (fusermount().isEmpty()) missing.append(QStringLiteral("fusermount or fusermount3 (package fuse3)"));
-    if (findTool(QStringLiteral("mkfs.vfat")).isEmpty()) missing.append(QStringLiteral("mkfs.vfat (package dosfstools)"));
-    if (findTool(QStringLiteral("fsck.fat")).isEmpty()) missing.append(QStringLiteral("fsck.fat (package dosfstools)"));
-    if (findTool(QStringLiteral("mdir")).isEmpty()) missing.append(QStringLiteral("mdir (package mtools)"));
+    for (auto [tool, package] : {std::pair{"fusefat", "fusefat"}, {"mkfs.vfat", "dosfstools"}, {"fsck.fat", "dosfstools"}, {"mdir", "mtools"}})
+        if (findTool(QLatin1String(tool)).isEmpty()) missing.append(QStringLiteral("%1 (package %2)").arg(QLatin1String(tool), QLatin1String(package)));
     return missing.join(QStringLiteral(", "));
 }
 

@@ -89,7 +89,6 @@ public:
     static QString missingFacilities();
 
 private:
-    bool makeImage();
     bool tryUnmount(int patienceMs, QString& error);
     void stopServer();
 

@@ -37,10 +37,7 @@ public:
     }
     void reloadData() override { ++reloads; }
     void reloadItem(const SYWanted* item) override { reloadedItems.push_back(item); }
-    void statusChanged() override {
-        ++statusChanges;
-        if (onStatusChanged) onStatusChanged();
-    }
+    void statusChanged() override { ++statusChanges; }
 
     std::deque<Answer> script;
     QStringList shown;
@@ -49,5 +46,4 @@ public:
     int reloads = 0;
     int statusChanges = 0;
     std::vector<const SYWanted*> reloadedItems;  // every row asked to be redrawn, in order
-    std::function<void()> onStatusChanged;       // runs at each status change (a test's probe)
 };

@@ -63,7 +63,6 @@ SyncFixture::SyncFixture(const QString& volumePath) {
         volumesDir = std::make_unique<QTemporaryDir>();
         QString volumes = QFileInfo(volumesDir->path()).canonicalFilePath() + QStringLiteral("/Volumes/");
         volume = volumes + QStringLiteral("PLAYER");
-        QDir().mkpath(volume);
         this->volumes = std::make_unique<VolumesFolderOverride>(volumes);
     } else {
         volume = volumePath;
@@ -71,14 +70,9 @@ SyncFixture::SyncFixture(const QString& volumePath) {
     player = volume + QStringLiteral("/Music");
     QDir().mkpath(player);
 
-    Defaults& d = lib.defaults;
-    EXPECT_TRUE(d.set("pathToPlayer", player.toStdString()));
-    EXPECT_TRUE(d.set("createArtistSubfolders", true));
-    EXPECT_TRUE(d.set("createAlbumSubfolders", true));
-    EXPECT_TRUE(d.set("createPlaylistSubfolders", true));
-    EXPECT_TRUE(d.set("createPlaylistGroupSubfolders", false));
+    EXPECT_TRUE(lib.defaults.set(plist::Object::Dict{{"pathToPlayer", player.toStdString()}, {"createArtistSubfolders", true}, {"createAlbumSubfolders", true},
+                                                     {"createPlaylistSubfolders", true}, {"createPlaylistGroupSubfolders", false}}));
 
-    using plist::Object;
     auto track = [&](const char* name, const char* artist, const char* album, int number, const char* kind) {
         return lib.builder.addTrack({{"Name", name}, {"Artist", artist}, {"Album", album}, {"Track Number", number}, {"Kind", kind}});
     };
@@ -89,8 +83,6 @@ SyncFixture::SyncFixture(const QString& volumePath) {
     lib.builder.addPlaylist(QStringLiteral("Mix"), QStringLiteral("P1"), {two, one});
     lib.load();
 }
-
-SyncFixture::~SyncFixture() = default;
 
 QString SyncFixture::at(const QString& relative) const { return decomposed(player + u'/' + relative); }
 
@@ -105,8 +97,8 @@ QString SyncFixture::nameOf(const Song* song) const { return song ? song->name()
 
 std::unique_ptr<Controller> SyncFixture::controller() {
     // A stored (empty) state: no first-start take-over of the player.
-    if (!lib.defaults.contains("wantedStuff")) EXPECT_TRUE(lib.defaults.set("wantedStuff", plist::Object::dict()));
-    if (!lib.defaults.contains("previousSongs")) EXPECT_TRUE(lib.defaults.set("previousSongs", plist::Object::dict()));
+    for (const char* key : {"wantedStuff", "previousSongs"})
+        EXPECT_TRUE(lib.defaults.contains(key) || lib.defaults.set(key, plist::Object::dict()).has_value());
     auto c = std::make_unique<Controller>(lib.defaults, lib.ui, Controller::Options{lib.builder.write(), lib.folder() + QStringLiteral("/cache")});
     EXPECT_TRUE(c->loadLibrary());
     c->restoreSavedState();

@@ -39,7 +39,6 @@ class SyncFixture {
 public:
     // volumePath empty: a temporary volumes folder with a volume PLAYER.
     explicit SyncFixture(const QString& volumePath = {});
-    ~SyncFixture();
 
     // NFD full path of a path relative to the player folder.
     QString at(const QString& relative) const;

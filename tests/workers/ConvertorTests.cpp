@@ -6,15 +6,13 @@
 #include "library/Song.h"
 #include "platform/FileSystem.h"
 #include "support/AudioFixtures.h"
-#include "support/TestLibrary.h"
+#include "support/SyncFixture.h"
+#include "support/WorkerPort.h"
 #include "workers/Convertor.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -24,69 +22,9 @@
 
 namespace {
 
-bool spinUntil(const std::function<bool()>& done, int ms = 60000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return done();
-}
-
-QByteArray contents(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-QStringList filesIn(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
-
-// The controller's side, noting the convertor's calls by song name.
-class Port : public QObject, public ControllerPort {
-public:
-    WorkLists work;
-    QStringList calls;
-    std::vector<const WorkRecord*> announced;
-    QString tempPath;
-    qint64 tempSizeWhenAnnounced = -1;
-    std::function<void(const Record&)> onConverting;
-    std::atomic<bool> registered{false};
-
-    void setConvertor(Convertor* c) override {
-        c->setList(work.todoList, work.toCacheList, work.todoLock);
-        registered = true;
-    }
-    void setConvertorBusy(bool busy) override { calls.append(busy ? QStringLiteral("busy") : QStringLiteral("idle")); }
-    void setConvertingSong(const Record& r, const QString& path) override {
-        calls.append(r ? r->song->name() : QStringLiteral("-"));
-        if (!r) return;
-        announced.push_back(r.get());
-        tempPath = path;
-        auto size = fsys::size(path);
-        tempSizeWhenAnnounced = size ? qint64(*size) : -1;
-        if (onConverting) onConverting(r);
-    }
-    void runCopier() override { calls.append(QStringLiteral("copier")); }
-    // The copier's calls: never the convertor's.
-    void setCopier(Copier*) override { ADD_FAILURE(); }
-    void setCopierBusy(bool) override { ADD_FAILURE(); }
-    void setCopyingSong(const Record&) override { ADD_FAILURE(); }
-    void setMovingSong(const Record&) override { ADD_FAILURE(); }
-    void setDeletingSong(Song*) override { ADD_FAILURE(); }
-    bool copyListUpdated() override { return false; }
-    bool moveListUpdated() override { return false; }
-    void writePreviousFiles() override { ADD_FAILURE(); }
-    void updateStatus() override {}
-};
-
 class ConvertorPass : public ::testing::Test {
 protected:
     ConvertorPass() { EXPECT_TRUE(fixtures::makeTone(lib.folder() + QStringLiteral("/tone.m4a"), {"-c:a", "alac"}, 1.0, 44100, 2)); }
-    ~ConvertorPass() override {
-        if (!thread) return;
-        convertor->requestStop();
-        thread->quit();
-        while (!thread->wait(10)) QCoreApplication::processEvents();
-    }
 
     // An Apple Lossless song with a second of real audio; its own "Total
     // Time" gives it its own cache name.
@@ -103,12 +41,8 @@ protected:
 
     void start() {
         lib.load();
-        thread = std::make_unique<QThread>();
-        convertor = std::make_unique<Convertor>(port, port, lib.defaults);
-        convertor->moveToThread(thread.get());
-        QObject::connect(thread.get(), &QThread::started, convertor.get(), &Worker::start);
-        thread->start();
-        ASSERT_TRUE(spinUntil([&] { return port.registered.load(); }));
+        convertor = std::make_unique<WorkerOnThread<Convertor>>(port, lib.defaults);
+        ASSERT_TRUE(waitUntil([&] { return port.convertor != nullptr; }));
     }
     Record add(RecordList WorkLists::*list, int id) {
         Record r = WorkRecord::conversion(song(id), QStringLiteral("/player/") + song(id)->name());
@@ -116,18 +50,20 @@ protected:
         (port.work.*list).append(r);
         return r;
     }
-    void pass() {
-        port.calls.clear();
-        convertor->run();
-        ASSERT_TRUE(spinUntil([&] { return port.calls.contains(QStringLiteral("idle")); }));
+    // A pass; its calls as "busy", the song converted, "copier" (asked to run), "-" and "idle".
+    QStringList pass() {
+        EXPECT_TRUE(port.pass(convertor->worker, QStringLiteral("convertor busy 0")));
         std::lock_guard lock(port.work.todoLock);
         EXPECT_TRUE(port.work.todoList.empty() && port.work.toCacheList.empty()) << "every record is consumed";
+        QStringList calls;
+        for (QString c : port.calls)
+            calls.append(c == u"convertor busy 1" ? "busy" : c == u"convertor busy 0" ? "idle" : c == u"runCopier" ? "copier" : c.remove(QStringLiteral("converting ")));
+        return calls;
     }
 
     TestLibrary lib;
-    Port port;
-    std::unique_ptr<QThread> thread;
-    std::unique_ptr<Convertor> convertor;
+    RecordingPort port;
+    std::unique_ptr<WorkerOnThread<Convertor>> convertor;
     int songs = 0;
 };
 
@@ -140,14 +76,13 @@ TEST_F(ConvertorPass, PlannedSongsGoBeforeThoseAskedForAheadEvenWhenPlannedDurin
     add(&WorkLists::toCacheList, a1);
     add(&WorkLists::toCacheList, a2);
     Record r2;
-    port.onConverting = [&](const Record& r) {
+    port.onConverting = [&](const Record& r, const QString&) {
         if (r->song == song(a1)) r2 = add(&WorkLists::todoList, p2);
     };
-    pass();
-    EXPECT_EQ(port.calls, (S{"busy", "P1", "copier", "A1", "copier", "P2", "copier", "A2", "copier", "-", "idle"}));
-    ASSERT_EQ(port.announced.size(), 4u);
-    EXPECT_EQ(port.announced[0], r1.get()) << "the controller compares records by identity";
-    EXPECT_EQ(port.announced[2], r2.get());
+    EXPECT_EQ(pass(), (S{"busy", "P1", "copier", "A1", "copier", "P2", "copier", "A2", "copier", "-", "idle"}));
+    ASSERT_EQ(port.converted.size(), 4u);
+    EXPECT_EQ(port.converted[0], r1.get()) << "the controller compares records by identity";
+    EXPECT_EQ(port.converted[2], r2.get());
     for (int id : {p1, p2, a1, a2}) EXPECT_TRUE(song(id)->isCached()) << song(id)->name().toStdString();
 }
 
@@ -155,14 +90,11 @@ TEST_F(ConvertorPass, SongsCachedMeanwhileOrNotNeedingConversionAreDroppedUnconv
     int cached = addSong("Cached"), fresh = addSong("Fresh"), later = addSong("Later"), ahead = addSong("Ahead");
     int mp3 = lib.builder.addTrack({{"Name", "Plain"}, {"Kind", "MPEG audio file"}});
     ASSERT_NO_FATAL_FAILURE(start());
-    ASSERT_TRUE(fsys::makePath(cacheDir()));
-    QFile old(song(cached)->cachePath());
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
-    old.close();
+    ASSERT_TRUE(writeFile(song(cached)->cachePath(), "old"));
     for (int id : {cached, mp3, fresh, later}) add(&WorkLists::todoList, id);
     // Cached by someone else while the pass is under way.
-    port.onConverting = [&](const Record& r) {
-        if (r->song == song(fresh)) QFile(song(later)->cachePath()).open(QIODevice::WriteOnly);
+    port.onConverting = [&](const Record& r, const QString&) {
+        if (r->song == song(fresh)) writeFile(song(later)->cachePath(), {});
     };
     // A long run of such records before the one to convert: taken in one
     // locked scan, so nobody sees the list part-way through it.
@@ -181,17 +113,16 @@ TEST_F(ConvertorPass, SongsCachedMeanwhileOrNotNeedingConversionAreDroppedUnconv
             std::this_thread::yield();
         }
     });
-    pass();
+    const QStringList calls = pass();
     watching = false;
     watcher.join();
-    EXPECT_EQ(port.calls, (S{"busy", "Fresh", "copier", "Ahead", "copier", "-", "idle"}));
+    EXPECT_EQ(calls, (S{"busy", "Fresh", "copier", "Ahead", "copier", "-", "idle"}));
     EXPECT_EQ(seen, (std::set<std::size_t>{run + 1, 0})) << "the skipped run was taken record by record";
-    EXPECT_EQ(contents(song(cached)->cachePath()), QByteArray("old"));
-    EXPECT_EQ(filesIn(cacheDir()).size(), 4) << filesIn(cacheDir()).join(u' ').toStdString();
+    EXPECT_EQ(readFile(song(cached)->cachePath()), QByteArray("old"));
+    EXPECT_EQ(treeOf(cacheDir()).size(), 4) << treeOf(cacheDir()).join(u' ').toStdString();
 
     // Nothing left: the pass only says so.
-    pass();
-    EXPECT_EQ(port.calls, (S{"busy", "-", "idle"}));
+    EXPECT_EQ(pass(), (S{"busy", "-", "idle"}));
 }
 
 TEST_F(ConvertorPass, TheCachedSongIsTaggedAtTheChosenRateAndTheCopierIsAsked) {
@@ -199,23 +130,24 @@ TEST_F(ConvertorPass, TheCachedSongIsTaggedAtTheChosenRateAndTheCopierIsAsked) {
     ASSERT_TRUE(lib.defaults.set("convertToBitrate", plist::Object(std::int64_t(160))));
     ASSERT_NO_FATAL_FAILURE(start());
     add(&WorkLists::todoList, id);
-    pass();
-    EXPECT_EQ(port.calls, (S{"busy", "Tagged Song", "copier", "-", "idle"}));
-    EXPECT_EQ(QFileInfo(port.tempPath).absolutePath(), QDir(cacheDir()).absolutePath()) << "the move into the cache is a rename";
-    EXPECT_EQ(port.tempSizeWhenAnnounced, 0) << "the percentage starts from an empty file";
+    QString temp;
+    port.onConverting = [&](const Record&, const QString& path) {
+        temp = path;
+        EXPECT_EQ(fsys::size(path), 0u) << "the percentage starts from an empty file";
+    };
+    EXPECT_EQ(pass(), (S{"busy", "Tagged Song", "copier", "-", "idle"}));
+    EXPECT_EQ(QFileInfo(temp).absolutePath(), QDir(cacheDir()).absolutePath()) << "the move into the cache is a rename";
 
     const QString cached = song(id)->cachePath();
-    EXPECT_EQ(filesIn(cacheDir()), S{QFileInfo(cached).fileName()}) << "no temporary file is left";
+    EXPECT_EQ(treeOf(cacheDir()), S{QFileInfo(cached).fileName()}) << "no temporary file is left";
     auto info = fixtures::probe(cached);
     ASSERT_TRUE(info);
     EXPECT_EQ(info->codec, u"mp3");
     EXPECT_EQ(info->bitRate, 160000);
     EXPECT_NEAR(info->duration, 1.0, 0.1);
     EXPECT_EQ(fixtures::fileBytes(cached, 0, 4), QByteArray("ID3\x03", 4));
-    EXPECT_EQ(info->tags.value(u"title").toString(), u"Tagged Song");
-    EXPECT_EQ(info->tags.value(u"artist").toString(), u"Some Artist");
-    EXPECT_EQ(info->tags.value(u"album").toString(), u"Some Album");
-    EXPECT_EQ(info->tags.value(u"track").toString(), u"3/12");
+    for (auto [key, value] : {std::pair{"title", "Tagged Song"}, {"artist", "Some Artist"}, {"album", "Some Album"}, {"track", "3/12"}})
+        EXPECT_EQ(info->tags.value(QLatin1String(key)).toString(), QLatin1String(value)) << key;
     EXPECT_FALSE(info->tags.contains(u"genre")) << "a song without genre gets none";
 }
 
@@ -243,33 +175,25 @@ TEST_F(ConvertorPass, TheCachedFileHoldsWhatItsNameOnThePlayerSays) {
 TEST_F(ConvertorPass, FailedConversionsLeaveNothingInTheCacheAndDoNotStartTheCopier) {
     int garbage = lib.builder.addTrack({{"Name", "Garbage"}, {"Kind", "AAC audio file"}}, false);
     int good = addSong("Good"), blocked = addSong("Blocked");
-    QFile noise(lib.builder.pathOf(garbage));
-    ASSERT_TRUE(noise.open(QIODevice::WriteOnly));
-    for (int i = 0; i < 5000; ++i) {
-        quint32 word = QRandomGenerator::global()->generate();
-        noise.write(reinterpret_cast<const char*>(&word), sizeof word);
-    }
-    noise.close();
+    QByteArray noise(20000, '\0');
+    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    ASSERT_TRUE(writeFile(lib.builder.pathOf(garbage), noise));
     ASSERT_NO_FATAL_FAILURE(start());
     ASSERT_TRUE(song(garbage)->needsConversion());
     add(&WorkLists::todoList, garbage);
     add(&WorkLists::todoList, good);
-    pass();
-    EXPECT_EQ(port.calls, (S{"busy", "Garbage", "Good", "copier", "-", "idle"}));
+    EXPECT_EQ(pass(), (S{"busy", "Garbage", "Good", "copier", "-", "idle"}));
     EXPECT_FALSE(song(garbage)->isCached()) << "an unreadable source must not count as converted";
-    EXPECT_EQ(filesIn(cacheDir()), S{QFileInfo(song(good)->cachePath()).fileName()});
+    EXPECT_EQ(treeOf(cacheDir()), S{QFileInfo(song(good)->cachePath()).fileName()});
 
     // A file where the cache folder should be.
     ASSERT_TRUE(QDir(cacheDir()).removeRecursively());
-    QFile blocker(lib.folder() + QStringLiteral("/cache"));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly) && blocker.write("mine") == 4);
-    blocker.close();
+    ASSERT_TRUE(writeFile(lib.folder() + QStringLiteral("/cache"), "mine"));
     add(&WorkLists::todoList, blocked);
-    pass();
-    EXPECT_FALSE(port.calls.contains(QStringLiteral("copier")));
-    EXPECT_EQ(contents(lib.folder() + QStringLiteral("/cache")), QByteArray("mine"));
+    EXPECT_FALSE(pass().contains(QStringLiteral("copier")));
+    EXPECT_EQ(readFile(lib.folder() + QStringLiteral("/cache")), QByteArray("mine"));
     EXPECT_FALSE(song(blocked)->isCached());
-    EXPECT_EQ(filesIn(lib.folder()).filter(QStringLiteral("temp")), S{}) << "no temporary file beside it either";
+    EXPECT_EQ(treeOf(lib.folder()).filter(QStringLiteral("temp")), S{}) << "no temporary file beside it either";
 }
 
 // ---- the percentage the controller shows ----
@@ -282,17 +206,12 @@ TEST(ConversionProgress, NeverPassesAHundredAndIsZeroWhenNothingIsExpected) {
     Controller c(lib.defaults, lib.ui, {lib.builder.write(), lib.folder() + QStringLiteral("/cache")});
     ASSERT_TRUE(c.loadLibrary());
     const QString temp = lib.folder() + QStringLiteral("/growing");
-    auto grow = [&](int bytes) {
-        QFile f(temp);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(QByteArray(bytes, 'm'));
-    };
 
     EXPECT_EQ(c.conversionPercent(), std::nullopt);
     c.setConvertingSong(WorkRecord::conversion(c.library().songWithTrackId(second)), temp);
     EXPECT_EQ(c.conversionPercent(), 0) << "no file yet";
     for (auto [bytes, percent] : {std::pair{0, 0}, {4096, 25}, {16383, 99}, {16384, 100}, {70000, 100}}) {
-        grow(bytes);
+        ASSERT_TRUE(writeFile(temp, QByteArray(bytes, 'm')));
         c.updateProgress();
         EXPECT_EQ(c.conversionPercent(), percent) << bytes;
         EXPECT_EQ(c.status().substatus, QStringLiteral("Second (%1%)").arg(percent)) << bytes;

@@ -36,20 +36,17 @@ const QByteArray container160 = bytes({
 
 constexpr int qualData = 12 + 20 + 20 + 24 + 20;  // offset of QUAL's 4 data bytes
 
-TEST(Mp3Settings, ContainerLayoutIsTheQuickTimeAtomContainer) {
+TEST(Mp3Settings, ContainerLayoutIsTheQuickTimeAtomContainerAndTheBitRateReadsBack) {
     EXPECT_EQ(makeMp3SettingsContainer(160).toHex(' '), container160.toHex(' '));
-}
-
-TEST(Mp3Settings, BitRateReadsBackAndTruncationsAreRejected) {
     for (int kbps : {8, 128, 160, 256, 320}) {
         const QByteArray c = makeMp3SettingsContainer(kbps);
         EXPECT_EQ(qFromBigEndian<quint32>(c.constData() + qualData), quint32(kbps));
         EXPECT_EQ(mp3BitrateFromSettings(c), kbps);
     }
-    for (qsizetype n = 0; n < container160.size(); ++n) EXPECT_FALSE(mp3BitrateFromSettings(container160.left(n))) << n << " bytes";
 }
 
-TEST(Mp3Settings, MalformedContainersAreRejected) {
+TEST(Mp3Settings, TruncatedAndMalformedContainersAreRejected) {
+    for (qsizetype n = 0; n < container160.size(); ++n) EXPECT_FALSE(mp3BitrateFromSettings(container160.left(n))) << n << " bytes";
     auto patched = [](qsizetype at, QByteArray with) {
         QByteArray c = container160;
         c.replace(at, with.size(), with);
@@ -79,15 +76,6 @@ TEST(Mp3Settings, MalformedContainersAreRejected) {
         if (i % 2) junk.replace(0, std::min<qsizetype>(junk.size(), 40), container160.left(40));  // plausible start
         (void)mp3BitrateFromSettings(junk);  // must not read out of bounds (checked under ASan)
     }
-}
-
-TEST(Mp3Settings, PreferencesChooseTheFormat) {
-    const EncodeSettings mp3 = encodeSettingsFor(QStringLiteral("MP3"), 192);
-    EXPECT_EQ(mp3.format, OutputFormat::Mp3);
-    EXPECT_EQ(mp3BitrateFromSettings(mp3.mp3Settings), 192);
-    const EncodeSettings aac = encodeSettingsFor(QStringLiteral("AAC"), 256);
-    EXPECT_EQ(aac.format, OutputFormat::AacMp4);
-    EXPECT_EQ(aac.aacBitrateKbps, 256);
 }
 
 TEST(EncoderSampleRate, HighRatesComeDownByFamilyThenToTheNearestSupported) {
