@@ -6,8 +6,6 @@
 #include "platform/plist/Plist.h"
 #include "support/LibraryBuilder.h"
 
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -82,26 +80,14 @@ TEST_F(SongRules, CachePathUsesTheDateBitsAndTheDuration) {
     EXPECT_EQ(s.copyFromPath(), s.cachePath());
     EXPECT_EQ(s.copiedExtension(), QStringLiteral("mp3"));
     EXPECT_FALSE(s.isCached());
-    QDir().mkpath(dir.path() + QStringLiteral("/cache"));
-    QFile f(s.cachePath());
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("12345");
-    f.close();
+    ASSERT_TRUE(fsys::writeFileAtomically(s.cachePath(), "12345"));
     EXPECT_TRUE(s.isCached());
     EXPECT_EQ(s.copiedSize(), 5u);
     EXPECT_EQ(s.valueForKey("Status").toString(), QStringLiteral("Cached"));
     EXPECT_EQ(song({{"Total Time", 1}}).cachePath(), dir.path() + QStringLiteral("/cache/0-1")) << "no Date Added";
 }
 
-TEST_F(SongRules, CopiedSizeEstimateAndItsText) {
-    Song& missing = song({{"Total Time", 240000}, {"Location", LibraryBuilder::fileUrl(dir.path() + QStringLiteral("/gone.mp3"))}});
-    EXPECT_EQ(missing.copiedSize(), 3932160u);
-    EXPECT_EQ(missing.valueForKey("Copied Size").toString(), QStringLiteral("3.7 MB"));
-    EXPECT_EQ(sizeText(1572864), QStringLiteral("1.5 MB"));
-    EXPECT_EQ(sizeText(0), QStringLiteral("0.0 MB"));
-}
-
-TEST_F(SongRules, NamesOnThePlayer) {
+TEST_F(SongRules, NamesOnThePlayerAndFatPlayers) {
     Song& s = song({{"Name", "a?b:c/d"}, {"Track Number", 3}});
     s.setAlbum(nullptr, 12);
     EXPECT_EQ(s.albumPath(), QStringLiteral("/Volumes/PLAYER/Music/X/12 a_b_c_d.mp3"));
@@ -109,6 +95,12 @@ TEST_F(SongRules, NamesOnThePlayer) {
     s.setAlbum(nullptr, 123);
     EXPECT_EQ(s.albumPath(), QStringLiteral("/Volumes/PLAYER/Music/X/123 a_b_c_d.mp3"));
     EXPECT_EQ(song({{"Track Number", Object()}}).legacyFileName(), QStringLiteral("00 Intro.mp3"));
+    // FAT players get names they accept.
+    Song& fat = song({{"Name", "Say \"Hello\" <Live>"}, {"Album", "a*b|c\\d"}});
+    fat.setAlbum(nullptr, 1);
+    EXPECT_EQ(fat.albumPath(), QStringLiteral("/Volumes/PLAYER/Music/a*b|c\\d/01 Say \"Hello\" <Live>.mp3"));
+    contexts.back()->setFatNames(true);
+    EXPECT_EQ(fat.albumPath(), QStringLiteral("/Volumes/PLAYER/Music/a_b_c_d/01 Say _Hello_ _Live_.mp3"));
 
     ASSERT_TRUE(defaults.set("createArtistSubfolders", true));
     EXPECT_EQ(song({{"Podcast", true}, {"Compilation", true}}).legacyPlayerDir(), QStringLiteral("/Volumes/PLAYER/Music/Podcasts/X"));
@@ -119,26 +111,21 @@ TEST_F(SongRules, NamesOnThePlayer) {
     EXPECT_EQ(song({}).legacyPlayerDir(), QStringLiteral("/Volumes/PLAYER/Music/A"));
 }
 
-TEST_F(SongRules, FatPlayersGetNamesTheyAccept) {
-    Song& s = song({{"Name", "Say \"Hello\" <Live>"}, {"Album", "a*b|c\\d"}});
-    s.setAlbum(nullptr, 1);
-    EXPECT_EQ(s.albumPath(), QStringLiteral("/Volumes/PLAYER/Music/a*b|c\\d/01 Say \"Hello\" <Live>.mp3"));
-    contexts.back()->setFatNames(true);
-    EXPECT_EQ(s.albumPath(), QStringLiteral("/Volumes/PLAYER/Music/a_b_c_d/01 Say _Hello_ _Live_.mp3"));
-}
-
 TEST_F(SongRules, LocationsAreReadAsFileUrls) {
     EXPECT_EQ(decodeFileUrl("file://localhost/Users/me/M%C3%BAsica/a%20b.mp3"), QStringLiteral("/Users/me/Música/a b.mp3"));
     EXPECT_EQ(decodeFileUrl("file:///tmp/x%3F.mp3"), QStringLiteral("/tmp/x?.mp3"));
-    EXPECT_TRUE(decodeFileUrl("http://example.com/stream.mp3").isNull());
-    EXPECT_TRUE(decodeFileUrl("file://server/share/a.mp3").isNull());
-    EXPECT_TRUE(decodeFileUrl("").isNull());
-    EXPECT_TRUE(decodeFileUrl("file://localhost/a%00b").isNull());
-    std::string longPath = "file://localhost/" + std::string(1030, 'a');
-    EXPECT_TRUE(decodeFileUrl(longPath).isNull());
+    for (const std::string& url : {std::string("http://example.com/stream.mp3"), std::string("file://server/share/a.mp3"),
+                                   std::string(), std::string("file://localhost/a%00b"), "file://localhost/" + std::string(1030, 'a')})
+        EXPECT_TRUE(decodeFileUrl(url).isNull()) << url;
 }
 
-TEST_F(SongRules, AlbumSizeAndCacheState) {
+TEST_F(SongRules, CopiedSizeEstimateAndAlbumCacheState) {
+    Song& missing = song({{"Total Time", 240000}, {"Location", LibraryBuilder::fileUrl(dir.path() + QStringLiteral("/gone.mp3"))}});
+    EXPECT_EQ(missing.copiedSize(), 3932160u);
+    EXPECT_EQ(missing.valueForKey("Copied Size").toString(), QStringLiteral("3.7 MB"));
+    EXPECT_EQ(sizeText(1572864), QStringLiteral("1.5 MB"));
+    EXPECT_EQ(sizeText(0), QStringLiteral("0.0 MB"));
+
     Song& mp3 = song({{"Total Time", 1000}, {"Location", LibraryBuilder::fileUrl(QStringLiteral("/gone/a.mp3"))}});
     Song& wav = song({{"Kind", "WAV audio file"}, {"Total Time", 2000}});
     Album album(QStringLiteral("X"), QStringLiteral("A"));

@@ -7,7 +7,10 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <csignal>
 #include <thread>
+
+#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
@@ -18,10 +21,9 @@ namespace {
 class DefaultsStore : public ::testing::Test {
 protected:
     QString file() const { return dir.path() + QStringLiteral("/Brisle/Brisle.plist"); }
-    QByteArray contents() const {
-        QFile f(file());
-        f.open(QIODevice::ReadOnly);
-        return f.readAll();
+    static QByteArray contents(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
     }
     QTemporaryDir dir;
 };
@@ -30,7 +32,6 @@ TEST_F(DefaultsStore, StoredValuesWinOverRegisteredOnes) {
     Defaults d(file());
     ASSERT_TRUE(d.load()) << "a missing file is an empty store";
     d.registerDefaults(Defaults::standardDefaults());
-    EXPECT_EQ(Defaults::standardDefaults().size(), 13u);
     EXPECT_EQ(d.integer("convertToBitrate"), 128);
     EXPECT_EQ(d.string("playerProfile"), QStringLiteral("Standard MP3 player"));
     EXPECT_TRUE(d.boolean("createAlbumSubfolders"));
@@ -53,67 +54,61 @@ TEST_F(DefaultsStore, StoredValuesWinOverRegisteredOnes) {
     EXPECT_EQ(d.string("sortFilesOnDisk"), QString()) << "a number is not a string";
 }
 
-TEST_F(DefaultsStore, EveryChangeIsOnDiskBeforeSetReturns) {
+TEST_F(DefaultsStore, EveryChangeIsOnDiskBeforeSetReturnsAndALeftoverTemporaryFileIsHarmless) {
     Defaults d(file());
     ASSERT_TRUE(d.set("pathToPlayer", "/Volumes/PLAYER/Music"));
     ASSERT_TRUE(d.set(Object::Dict{{"a", 1}, {"b", Object(Object::Array{Object("x")})}}));
+    // A crash between creating the temporary file and renaming it leaves this.
+    ASSERT_TRUE(fsys::writeFileAtomically(file() + QStringLiteral(".tmp-abc123"), "<?xml version=\"1.0\"?><plist><dict><key>a</key><str"));
     Defaults other(file());
     ASSERT_TRUE(other.load());
-    EXPECT_EQ(other.string("pathToPlayer"), QStringLiteral("/Volumes/PLAYER/Music"));
-    EXPECT_EQ(other.integer("a"), 1);
-    EXPECT_EQ(*other.object("b"), Object(Object::Array{Object("x")}));
-    EXPECT_EQ(d.stored().size(), 3u);
-}
-
-TEST_F(DefaultsStore, ALeftoverTemporaryFileFromACrashIsHarmless) {
-    Defaults d(file());
-    ASSERT_TRUE(d.set("k", "old"));
-    // A crash between creating the temporary file and renaming it leaves this.
-    QFile partial(file() + QStringLiteral(".tmp-abc123"));
-    ASSERT_TRUE(partial.open(QIODevice::WriteOnly));
-    partial.write("<?xml version=\"1.0\"?><plist><dict><key>k</key><str");
-    partial.close();
-    Defaults again(file());
-    ASSERT_TRUE(again.load());
-    EXPECT_EQ(again.string("k"), QStringLiteral("old"));
-    ASSERT_TRUE(again.set("k", "new"));
+    EXPECT_EQ(other.stored(), (Object::Dict{{"pathToPlayer", "/Volumes/PLAYER/Music"}, {"a", 1}, {"b", Object::Array{"x"}}}));
+    ASSERT_TRUE(other.set("a", 2));
     Defaults third(file());
     ASSERT_TRUE(third.load());
-    EXPECT_EQ(third.string("k"), QStringLiteral("new"));
+    EXPECT_EQ(third.integer("a"), 2);
 }
 
 TEST_F(DefaultsStore, AFailedWriteKeepsTheOldFileAndSaysWhy) {
     Defaults d(file());
     ASSERT_TRUE(d.set("k", "old"));
-    QByteArray before = contents();
-    // The folder is replaced by a plain file: nothing can be written there.
-    QString blocked = dir.path() + QStringLiteral("/blocked");
-    QFile(blocked).open(QIODevice::WriteOnly);
-    Defaults broken(blocked + QStringLiteral("/Brisle.plist"));
-    auto result = broken.set("k", "x");
+    const QByteArray before = contents(file());
+    // No file may grow past the size of the old one: the new one is cut short.
+    rlimit limit{}, small{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    small = {rlim_t(before.size()), limit.rlim_max};
+    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    auto result = d.set("k", std::string(4096, 'n'));
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, previousHandler);
+    ASSERT_FALSE(result);
+    EXPECT_TRUE(result.error().contains(file())) << result.error().toStdString();
+    EXPECT_EQ(contents(file()), before);
+    EXPECT_EQ(QDir(dir.path() + QStringLiteral("/Brisle")).entryList(QDir::Files), QStringList{QStringLiteral("Brisle.plist")})
+        << "the temporary file is removed";
+    // A folder that can't be made: a plain file stands in its place.
+    const QString blocked = dir.path() + QStringLiteral("/blocked");
+    ASSERT_TRUE(fsys::writeFileAtomically(blocked, {}));
+    result = Defaults(blocked + QStringLiteral("/Brisle.plist")).set("k", "x");
     ASSERT_FALSE(result);
     EXPECT_TRUE(result.error().contains(blocked));
-    EXPECT_EQ(contents(), before);
 }
 
 TEST_F(DefaultsStore, ADamagedFileIsSetAsideNotOverwritten) {
-    QDir().mkpath(dir.path() + QStringLiteral("/Brisle"));
     for (int round = 1; round <= 2; ++round) {
         ASSERT_TRUE(fsys::writeFileAtomically(file(), "garbage " + QByteArray::number(round)));
         Defaults d(file());
         auto loaded = d.load();
         ASSERT_FALSE(loaded);
-        QString backup = round == 1 ? file() + QStringLiteral(".unreadable") : file() + QStringLiteral(".unreadable 2");
+        QString backup = file() + (round == 1 ? QStringLiteral(".unreadable") : QStringLiteral(".unreadable 2"));
         EXPECT_TRUE(loaded.error().contains(backup)) << loaded.error().toStdString();
         ASSERT_TRUE(d.set("fresh", true));
-        QFile kept(backup);
-        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-        EXPECT_EQ(kept.readAll(), "garbage " + QByteArray::number(round));
+        EXPECT_EQ(contents(backup), "garbage " + QByteArray::number(round));
     }
     // A file that is a property list but not a dictionary is damaged too.
     ASSERT_TRUE(fsys::writeFileAtomically(file(), QByteArray::fromStdString(plist::writeXml(Object(Object::Array{})))));
-    Defaults d(file());
-    EXPECT_FALSE(d.load());
+    EXPECT_FALSE(Defaults(file()).load());
 }
 
 TEST_F(DefaultsStore, ReadersOnOtherThreadsSeeWholeValues) {

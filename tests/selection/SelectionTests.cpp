@@ -1,11 +1,9 @@
 #include "app/Controller.h"
 #include "library/PathUtils.h"
+#include "platform/FileSystem.h"
 #include "platform/plist/Plist.h"
 #include "selection/Selection.h"
 #include "support/TestLibrary.h"
-
-#include <QDir>
-#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -45,36 +43,29 @@ protected:
     int x1, x2, x3, hitsOld, hitsNew, loose;
 };
 
-TEST_F(Drops, OneTrackOfAnAlbumMakesTheAlbumWithThatTrackTicked) {
+TEST_F(Drops, TracksGoIntoTheirAlbumByNameAndLooseSongsIntoOneSong) {
+    // One track of an album makes the album with that track ticked.
     selection->addSongs({t.song(x2)});
     auto albums = itemsOf<SYWantedAlbum>(*selection);
     ASSERT_EQ(albums.size(), 1u);
     EXPECT_EQ(checks(albums[0]), (std::vector<int>{0, 1, 0}));
     EXPECT_TRUE(itemsOf<SYWantedSong>(*selection).empty());
-}
-
-TEST_F(Drops, TheSameAlbumAgainTicksTheDroppedTracksOfTheExistingOne) {
-    selection->addSongs({t.song(x1), t.song(x2)});
-    auto albums = itemsOf<SYWantedAlbum>(*selection);
-    albums[0]->songs()[0]->setChecked(0);  // the user unticks track 1
-    selection->addSongs({t.song(x1), t.song(x3)});
+    // The same album again ticks the dropped tracks of the existing one, unticked or not.
+    albums[0]->songs()[1]->setChecked(0);
+    selection->addSongs({t.song(x2), t.song(x3)});
     ASSERT_EQ(selection->wantedStuff().size(), 1u);
-    EXPECT_EQ(checks(albums[0]), (std::vector<int>{1, 1, 1}));
-}
-
-TEST_F(Drops, SongsWithoutAlbumBecomeOneSingleSong) {
+    EXPECT_EQ(checks(albums[0]), (std::vector<int>{0, 1, 1}));
+    // Songs without an album become one single song, however often dropped.
     selection->addSongs({t.song(loose), t.song(loose)});
     selection->addSongs({t.song(loose)});
-    ASSERT_EQ(itemsOf<SYWantedSong>(*selection).size(), 1u);
-    EXPECT_EQ(selection->wantedStuff().size(), 1u);
-}
-
-TEST_F(Drops, SameNamedAlbumsOfDifferentArtistsAreOneAlbum) {
-    selection->addSongs({t.song(hitsOld), t.song(hitsNew), t.song(x1)});
-    auto albums = itemsOf<SYWantedAlbum>(*selection);
+    EXPECT_EQ(itemsOf<SYWantedSong>(*selection).size(), 1u);
+    // Same-named albums of different artists are one album.
+    selection->addSongs({t.song(hitsOld), t.song(hitsNew)});
+    albums = itemsOf<SYWantedAlbum>(*selection);
     ASSERT_EQ(albums.size(), 2u);
-    auto hits = albums[0]->album()->name() == u"Hits" ? albums[0] : albums[1];
-    EXPECT_EQ(checks(hits), (std::vector<int>{1, 1}));
+    EXPECT_EQ(albums[1]->album()->name(), QStringLiteral("Hits"));
+    EXPECT_EQ(checks(albums[1]), (std::vector<int>{1, 1}));
+    EXPECT_EQ(selection->wantedStuff().size(), 3u);
 }
 
 TEST_F(Drops, PlaylistsAreAddedOnceAndRemovalIsByIdentity) {
@@ -101,29 +92,25 @@ TEST_F(Drops, SavedFormRestoresTheSameSelectionAndDropsWhatIsGone) {
     Object reread = plist::toObject(doc->root());
     EXPECT_EQ(reread, saved);
 
-    // Entries that name nothing loaded, or that are of the wrong shape.
-    reread.ifDict()->at(1).second.append("NO SUCH SONG");
-    reread.ifDict()->at(1).second.append(42);
-    reread.ifDict()->at(0).second.append("GONE PLAYLIST");
-    reread.ifDict()->at(0).second.append(Object(Object::Dict{{"mode", 1}}));
-    reread.ifDict()->at(0).second.append("P1");  // the older bare form
-    reread.ifDict()->at(2).second.append(Object(Object::Dict{{"Name", "No such album"}}));
-    reread.ifDict()->at(2).second.append(Object(Object::Dict{{"Name", 7}}));
-    reread.ifDict()->at(2).second.append("not a dict");
+    // Entries that name nothing loaded, or that are of the wrong shape; a bare
+    // playlist identifier is the older form.
+    const Object::Array extra[] = {{"GONE PLAYLIST", Object::Dict{{"mode", 1}}, "P1"},
+                                   {"NO SUCH SONG", 42},
+                                   {Object::Dict{{"Name", "No such album"}}, Object::Dict{{"Name", 7}}, "not a dict"}};
+    for (std::size_t i = 0; i < 3; ++i)
+        for (const Object& o : extra[i]) reread.ifDict()->at(i).second.append(o);
 
     Selection restored(*t.library);
     restored.restore(reread);
     // Songs first, then albums, then playlists.
-    ASSERT_EQ(restored.wantedStuff().size(), 4u);
-    EXPECT_TRUE(dynamic_cast<SYWantedSong*>(restored.wantedStuff()[0].get()));
-    auto* album = dynamic_cast<SYWantedAlbum*>(restored.wantedStuff()[1].get());
-    ASSERT_TRUE(album);
+    const auto& items = restored.wantedStuff();
+    ASSERT_EQ(items.size(), 4u);
+    EXPECT_TRUE(dynamic_cast<SYWantedSong*>(items[0].get()));
+    auto* album = dynamic_cast<SYWantedAlbum*>(items[1].get());
+    auto *p = dynamic_cast<SYWantedPlaylist*>(items[2].get()), *bare = dynamic_cast<SYWantedPlaylist*>(items[3].get());
+    ASSERT_TRUE(album && p && bare);
     EXPECT_EQ(checks(album), (std::vector<int>{0, 1, 0}));
-    auto* p = dynamic_cast<SYWantedPlaylist*>(restored.wantedStuff()[2].get());
-    ASSERT_TRUE(p);
     EXPECT_EQ(p->mode(), 1);
-    auto* bare = dynamic_cast<SYWantedPlaylist*>(restored.wantedStuff()[3].get());
-    ASSERT_TRUE(bare);
     EXPECT_EQ(bare->mode(), 0) << "a bare identifier is laid out as a playlist";
 
     restored.restore(Object("not even a dict"));
@@ -164,10 +151,8 @@ protected:
         c->restoreSavedState();
         return c;
     }
-    void putOnPlayer(const QString& relative) {
-        QDir().mkpath(QFileInfo(player + u'/' + relative).path());
-        QFile f(player + u'/' + relative);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    void putOnPlayer(std::initializer_list<const char*> files) {
+        for (const char* f : files) ASSERT_TRUE(fsys::writeFileAtomically(player + u'/' + QString::fromUtf8(f), {}));
     }
 
     TestLibrary t;
@@ -184,9 +169,7 @@ TEST_F(Restoring, FirstStartStoresAnEmptySelectionAndRecord) {
 }
 
 TEST_F(Restoring, APlayerFilledUnderTheOlderNamingIsTakenOver) {
-    putOnPlayer(QStringLiteral("A/01 One.mp3"));
-    putOnPlayer(QStringLiteral("A/02 Two.mp3"));
-    putOnPlayer(QStringLiteral("B/01 Solo.mp3"));
+    putOnPlayer({"A/01 One.mp3", "A/02 Two.mp3", "B/01 Solo.mp3"});
     auto c = start();
     ASSERT_EQ(c->wantedStuff().size(), 2u);
     EXPECT_TRUE(dynamic_cast<SYWantedAlbum*>(c->wantedStuff()[0].get())) << "album A is complete";
@@ -198,7 +181,7 @@ TEST_F(Restoring, APlayerFilledUnderTheOlderNamingIsTakenOver) {
 }
 
 TEST_F(Restoring, TheOlderListDecidesWhatIsWantedAndAnExistingRecordIsKept) {
-    putOnPlayer(QStringLiteral("A/01 One.mp3"));
+    putOnPlayer({"A/01 One.mp3"});
     ASSERT_TRUE(t.defaults.set("wantedSongs", Object(Object::Array{"GONE", t.builder.persistentIdOf(a2).toStdString()})));
     ASSERT_TRUE(t.defaults.set("previousSongs", Object(Object::Dict{{QString(player + QStringLiteral("/x.mp3")).toStdString(), t.builder.persistentIdOf(a1).toStdString()},
                                                                     {QString(player + QStringLiteral("/y.mp3")).toStdString(), "GONE"}})));
