@@ -98,10 +98,15 @@ void Controller::watcher(FWFileWatcher*, const QString& notification, const QStr
             // A file caught half-written does not parse: wait for a whole one
             // rather than take its missing playlists as emptied (that would
             // remove their songs from the player).
-            std::shared_ptr<const plist::Document> doc = fsys::exists(pathToItunes_) ? readLibraryFile(pathToItunes_) : nullptr;
+            // The watch is armed on the new file before it is read, so a
+            // rewrite that comes while it is read is not missed.
+            std::shared_ptr<const plist::Document> doc;
+            if (fsys::exists(pathToItunes_)) {
+                watchItunes();
+                doc = readLibraryFile(pathToItunes_);
+            }
             if (doc) {
                 libraryWait_->stop();
-                QTimer::singleShot(0, this, &Controller::watchItunes);
                 libraryRewritten(doc);
             } else if (++libraryWaitTicks_ >= kLibraryPatienceTicks) {
                 libraryWait_->stop();
