@@ -1,25 +1,32 @@
 #include "Library.h"
 
 #include "SongContext.h"
+#include "platform/plist/Arena.h"
 
 #include <algorithm>
 #include <array>
+#include <span>
 #include <thread>
 #include <unordered_map>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// The four sort keys of a track, read once.
+template <typename T>
+using LargeVector = std::vector<T, plist::LargeAllocator<T>>;
+
+// The four sort keys of a usable track, read once, and where the rest of
+// what loading keeps of it is.
 struct SortKey {
     double release;  // -inf when absent: undated tracks come last
     std::int64_t disc;
     std::int64_t track;
     std::string_view name;  // UTF-8, in the document
-    plist::Value dict;
+    std::size_t usable;     // index into the usable tracks
 };
 
 // Names without regard to case. Most names are plain ASCII as far as they
@@ -100,10 +107,64 @@ private:
     bool byPointer_ = false;  // the document interns its keys
 };
 
+// Whether the files of one folder exist (the paths at `members`, all in that
+// folder). Each lookup is a system call, so where a folder holds several songs
+// its entries are read once instead: a name listed there as anything but a
+// symbolic link exists. The rest (links, names that a file system matches
+// without regard to case, folders that cannot be read) are looked up one by
+// one. `byName` is scratch space.
+void folderFilesExist(std::span<const std::string_view> paths, const std::vector<std::size_t>& members, std::vector<char>& present,
+                      std::vector<std::pair<std::string_view, std::size_t>>& byName) {
+    std::string_view first = paths[members[0]];
+    std::string folder(first.substr(0, first.rfind('/')));
+    const char* folderPath = folder.empty() ? "/" : folder.c_str();
+    // Each path is stored NUL-terminated, so its name is a C string.
+    auto name = [&](std::size_t i) { return paths[i].data() + folder.size() + 1; };
+
+    int fd = ::open(folderPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) fd = ::open(folderPath, O_PATH | O_DIRECTORY | O_CLOEXEC);  // searchable but not readable
+    if (fd < 0) return;  // no folder, no files
+    struct stat st;
+    // The first file is looked up: a folder may be readable but not
+    // searchable, and then none of its files can be opened, listed or not.
+    present[members[0]] = ::fstatat(fd, name(members[0]), &st, 0) == 0;
+    constexpr std::size_t kListFrom = 4;  // fewer files are looked up sooner than listed
+    if (present[members[0]] && members.size() >= kListFrom) {
+        byName.clear();
+        for (std::size_t k = 1; k < members.size(); ++k) byName.emplace_back(name(members[k]), members[k]);
+        std::sort(byName.begin(), byName.end());
+        auto byText = [](const auto& a, const auto& b) { return a.first < b.first; };
+        std::size_t unresolved = byName.size();
+        // A large folder that holds few of the songs is not read to its end.
+        const std::size_t enough = 16 * members.size() + 1024;
+        std::size_t seen = 0;
+        alignas(8) char buffer[16384];
+        while (unresolved > 0 && seen < enough) {
+            ssize_t n = ::getdents64(fd, buffer, sizeof buffer);
+            if (n <= 0) break;
+            for (ssize_t at = 0; at < n && unresolved > 0;) {
+                const auto* e = reinterpret_cast<const struct dirent64*>(buffer + at);
+                at += e->d_reclen;
+                ++seen;
+                if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) continue;  // links may lead nowhere
+                auto [from, to] = std::equal_range(byName.begin(), byName.end(), std::pair(std::string_view(e->d_name), std::size_t(0)), byText);
+                for (auto it = from; it != to; ++it) {
+                    if (!present[it->second]) --unresolved;
+                    present[it->second] = 1;
+                }
+            }
+        }
+    }
+    for (std::size_t k = 1; k < members.size(); ++k)
+        if (!present[members[k]]) present[members[k]] = ::fstatat(fd, name(members[k]), &st, 0) == 0;
+    ::close(fd);
+}
+
 // Whether each file exists. Looking up 100,000 deep paths is a good part of
-// the start, so songs of one folder share an open descriptor of it (each
-// lookup is then one step instead of eight) and two threads share the work.
-std::vector<char> filesExist(const std::vector<std::string_view>& paths) {
+// the start, so songs of one folder are looked for together, relative to the
+// folder (each lookup is then one step instead of eight), and two threads
+// share the work.
+std::vector<char> filesExist(std::span<const std::string_view> paths) {
     // Songs grouped by folder, folders in order of first appearance.
     std::unordered_map<std::string_view, std::size_t> groupOf;
     std::vector<std::vector<std::size_t>> groups;
@@ -119,19 +180,8 @@ std::vector<char> filesExist(const std::vector<std::string_view>& paths) {
 
     std::vector<char> present(paths.size(), 0);
     auto check = [&](std::size_t from, std::size_t to) {
-        for (std::size_t g = from; g < to; ++g) {
-            const std::vector<std::size_t>& members = groups[g];
-            std::string_view first = paths[members[0]];
-            std::string folder(first.substr(0, first.rfind('/')));
-            int fd = ::open(folder.empty() ? "/" : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-            if (fd < 0) continue;  // no folder, no files
-            // Each path is stored NUL-terminated, so its name is a C string.
-            for (std::size_t i : members) {
-                struct stat st;
-                present[i] = ::fstatat(fd, paths[i].data() + folder.size() + 1, &st, 0) == 0;
-            }
-            ::close(fd);
-        }
+        std::vector<std::pair<std::string_view, std::size_t>> byName;
+        for (std::size_t g = from; g < to; ++g) folderFilesExist(paths, groups[g], present, byName);
     };
     std::size_t half = groups.size() / 2;
     std::thread helper;
@@ -154,34 +204,24 @@ Library::Counts Library::loadTracks(std::shared_ptr<const plist::Document> docum
     songsByTrackId_.reserve(qsizetype(tracks.size()));
     songsByPersistentId_.reserve(qsizetype(tracks.size()));
 
-    std::vector<SortKey> keys;
+    // One pass over the tracks in file order, where their dictionaries lie one
+    // after another in memory, reads all that loading needs of them. Filtering
+    // before the (stable) sort keeps the same tracks in the same order.
+    struct Usable {
+        plist::Value dict;
+        std::int64_t trackId;
+        std::string_view persistentId;
+        std::string_view location;
+    };
+    Counts counts;
+    LargeVector<Usable> usable;
+    LargeVector<SortKey> keys;
+    usable.reserve(tracks.size());
     keys.reserve(tracks.size());
+    std::size_t locationBytes = 0;
     for (std::size_t i = 0; i < tracks.size(); ++i) {
         plist::Value t = tracks.valueAt(i);
         if (!t.isDict()) continue;
-        auto f = fields.read(t);
-        plist::Value release = f[Release];
-        keys.push_back(SortKey{
-            release.type() == plist::Type::Date ? release.date().secondsSince1970 : -std::numeric_limits<double>::infinity(),
-            f[Disc].asInteger(),
-            f[TrackNumber].asInteger(),
-            f[Name].string(),
-            t,
-        });
-    }
-    std::stable_sort(keys.begin(), keys.end(), loadOrder);
-
-    Counts counts;
-    std::vector<plist::Value> usable;
-    usable.reserve(keys.size());
-    // The decoded paths, NUL-terminated one after another in one buffer that
-    // the songs keep pointing into.
-    std::string& pathText = pathText_;
-    pathText.clear();
-    std::vector<std::pair<std::size_t, std::size_t>> pathSpans;
-    pathSpans.reserve(keys.size());
-    for (const SortKey& key : keys) {
-        plist::Value t = key.dict;
         auto f = fields.read(t);
         if (f[Protected].asBoolean() || f[HasVideo].asBoolean()) continue;
         ++counts.candidates;
@@ -189,28 +229,54 @@ Library::Counts Library::loadTracks(std::shared_ptr<const plist::Document> docum
         // Everything stored names songs by this; one without it can't be kept.
         if (!f[PersistentId].isString()) continue;
         ++counts.usable;
-        std::string path;
-        decodeFileUrl(f[Location].string(), &path);
-        usable.push_back(t);
+        plist::Value release = f[Release];
+        keys.push_back(SortKey{
+            release.type() == plist::Type::Date ? release.date().secondsSince1970 : -std::numeric_limits<double>::infinity(),
+            f[Disc].asInteger(),
+            f[TrackNumber].asInteger(),
+            f[Name].string(),
+            usable.size(),
+        });
+        usable.push_back(Usable{t, f[TrackId].integer(), f[PersistentId].string(), f[Location].string()});
+        locationBytes += usable.back().location.size() + 1;
+    }
+
+    // The decoded paths, NUL-terminated one after another in one buffer that
+    // the songs keep pointing into (reserved whole: decoding never lengthens
+    // a URL).
+    auto& pathText = pathText_;
+    pathText.clear();
+    pathText.reserve(locationBytes);
+    LargeVector<std::pair<std::size_t, std::size_t>> pathSpans;
+    pathSpans.reserve(usable.size());
+    std::string path;
+    for (const Usable& u : usable) {
+        path.clear();
+        appendFileUrlPath(u.location, path);
         pathSpans.emplace_back(pathText.size(), path.size());
-        pathText.append(path);
+        pathText.insert(pathText.end(), path.begin(), path.end());
         pathText.push_back('\0');
     }
-    std::vector<std::string_view> paths;
-    paths.reserve(pathSpans.size());
-    for (auto [at, size] : pathSpans) paths.emplace_back(pathText.data() + at, size);
+
+    std::stable_sort(keys.begin(), keys.end(), loadOrder);
+
+    LargeVector<std::string_view> paths;
+    paths.reserve(keys.size());
+    for (const SortKey& key : keys) {
+        auto [at, size] = pathSpans[key.usable];
+        paths.emplace_back(pathText.data() + at, size);
+    }
 
     std::vector<char> present = filesExist(paths);
-    songs_.reserve(usable.size());
-    for (std::size_t i = 0; i < usable.size(); ++i) {
+    songs_.reserve(keys.size());
+    for (std::size_t i = 0; i < keys.size(); ++i) {
         if (!present[i]) continue;  // usable, but its file is missing
-        plist::Value t = usable[i];
-        auto f = fields.read(t);
-        songs_.push_back(std::make_unique<Song>(t, context_));
+        const Usable& u = usable[keys[i].usable];
+        songs_.push_back(std::make_unique<Song>(u.dict, context_));
         Song* s = songs_.back().get();
         s->setDecodedPath(paths[i]);
-        songsByTrackId_.insert(f[TrackId].integer(), s);
-        songsByPersistentId_.insert_or_assign(f[PersistentId].string(), s);
+        songsByTrackId_.insert(u.trackId, s);
+        songsByPersistentId_.insert(QByteArrayView(u.persistentId.data(), qsizetype(u.persistentId.size())), s);
     }
     counts_ = counts;
     return counts;
@@ -222,16 +288,25 @@ void Library::groupAlbums() {
     albums_.reserve(qsizetype(songs_.size() / 10));
     TrackFields fields(document_.get());
     const QString otherSongs = QStringLiteral("Other songs");
+    // Songs of one album mostly follow each other in load order: the same
+    // name as the song before needs no conversion and no lookup.
+    Album* previous = nullptr;
+    std::string_view previousText;
     for (const auto& song : songs_) {
         auto f = fields.read(song->dict());
         std::string_view albumText = f[AlbumName].string();
-        QString name = albumText.empty() ? otherSongs : QString::fromUtf8(albumText);
-        Album*& album = albums_[name];
-        if (!album) {
-            QString artist;
-            if (name != otherSongs && !f[Compilation].asBoolean() && !f[Podcast].asBoolean()) artist = QString::fromUtf8(f[Artist].string());
-            albumList_.push_back(std::make_unique<Album>(name, artist));
-            album = albumList_.back().get();
+        Album* album = previous;
+        if (!previous || albumText != previousText) {
+            QString name = albumText.empty() ? otherSongs : QString::fromUtf8(albumText);
+            Album*& named = albums_[name];
+            if (!named) {
+                QString artist;
+                if (name != otherSongs && !f[Compilation].asBoolean() && !f[Podcast].asBoolean()) artist = QString::fromUtf8(f[Artist].string());
+                albumList_.push_back(std::make_unique<Album>(name, artist));
+                named = albumList_.back().get();
+            }
+            album = previous = named;
+            previousText = albumText;
         }
         album->append(song.get());
         song->setAlbum(album, int(album->tracks().size()));
@@ -264,8 +339,7 @@ void Library::readPlaylistsFrom(const plist::Document* document) {
 
 Song* Library::songWithPersistentId(const QString& persistentId) const {
     QByteArray id = persistentId.toUtf8();
-    auto it = songsByPersistentId_.find(std::string_view(id.constData(), std::size_t(id.size())));
-    return it == songsByPersistentId_.end() ? nullptr : it->second;
+    return songsByPersistentId_.value(QByteArrayView(id));
 }
 
 Album* Library::playlistWithID(const QString& persistentId) const {

@@ -5,6 +5,7 @@
 // start-up; only the playlists are read again when the file is rewritten.
 
 #include "Song.h"
+#include "platform/plist/Arena.h"
 #include "platform/plist/Value.h"
 
 #include <QHash>
@@ -12,7 +13,6 @@
 
 #include <memory>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 class Library {
@@ -53,11 +53,11 @@ private:
     const SongContext& context_;
     Counts counts_;
     std::shared_ptr<const plist::Document> document_;  // the songs' dictionaries live here
-    std::string pathText_;                              // the songs' decoded paths live here
+    std::vector<char, plist::LargeAllocator<char>> pathText_;  // the songs' decoded paths live here
     std::vector<std::unique_ptr<Song>> songs_;
     QHash<qint64, Song*> songsByTrackId_;
     // Keyed by the identifiers' text in the document, which lives as long.
-    std::unordered_map<std::string_view, Song*> songsByPersistentId_;
+    QHash<QByteArrayView, Song*> songsByPersistentId_;
     std::vector<std::unique_ptr<Album>> albumList_;
     QHash<QString, Album*> albums_;
     std::vector<QString> playlistOrder_;

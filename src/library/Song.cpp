@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 
+#include <array>
 #include <cstring>
 
 namespace {
@@ -38,6 +39,13 @@ QVariant toVariant(plist::Value v) {
     return {};
 }
 
+// What ends a plain run of a file URL: an escape, a query or a fragment.
+constexpr auto kUrlSpecial = [] {
+    std::array<bool, 256> special{};
+    special['%'] = special['?'] = special['#'] = true;
+    return special;
+}();
+
 int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     c = char(c | 0x20);
@@ -59,32 +67,47 @@ QVariant SYContent::valueForKey(std::string_view key) const {
 
 // "file://localhost/a%20b" or "file:///a%20b" to "/a b". Other hosts and
 // schemes, and paths longer than the platform's 1023 bytes, give nothing.
-QString decodeFileUrl(std::string_view url, std::string* bytesOut) {
+bool appendFileUrlPath(std::string_view url, std::string& out) {
     constexpr std::string_view scheme = "file://";
     if (url.size() < scheme.size() || !std::equal(scheme.begin(), scheme.end(), url.begin(), [](char a, char b) { return (a | 0x20) == b || a == b; }))
-        return {};
+        return false;
     url.remove_prefix(scheme.size());
     std::size_t slash = url.find('/');
-    if (slash == std::string_view::npos) return {};
+    if (slash == std::string_view::npos) return false;
     std::string_view host = url.substr(0, slash);
-    if (!host.empty() && host != "localhost" && host != "LOCALHOST") return {};
+    if (!host.empty() && host != "localhost" && host != "LOCALHOST") return false;
     url.remove_prefix(slash);
-    std::string bytes;
-    bytes.reserve(url.size());
-    for (std::size_t i = 0; i < url.size(); ++i) {
-        char c = url[i];
-        if (c == '%' && i + 2 < url.size() + 0 && hexValue(url[i + 1]) >= 0 && hexValue(url[i + 2]) >= 0) {
-            bytes += char(hexValue(url[i + 1]) * 16 + hexValue(url[i + 2]));
-            i += 2;
-        } else if (c == '?' || c == '#') {
-            break;  // a query or fragment is not part of the path
+
+    // Plain runs are copied whole: the loader decodes every Location.
+    const std::size_t start = out.size();
+    const char* p = url.data();
+    const char* end = p + url.size();
+    while (p < end) {
+        const char* q = p;
+        while (q < end && !kUrlSpecial[std::uint8_t(*q)]) ++q;
+        out.append(p, q);
+        if (q == end || *q != '%') break;  // a query or fragment is not part of the path
+        if (q + 2 < end && hexValue(q[1]) >= 0 && hexValue(q[2]) >= 0) {
+            out += char(hexValue(q[1]) * 16 + hexValue(q[2]));
+            p = q + 3;
         } else {
-            bytes += c;
+            out += '%';
+            p = q + 1;
         }
     }
-    if (bytes.size() > 1023 || bytes.find('\0') != std::string::npos) return {};
+    std::string_view path(out.data() + start, out.size() - start);
+    if (path.size() > 1023 || path.find('\0') != std::string_view::npos) {
+        out.resize(start);
+        return false;
+    }
     // A folder URL ends in "/"; the path does not.
-    while (bytes.size() > 1 && bytes.back() == '/') bytes.pop_back();
+    while (out.size() - start > 1 && out.back() == '/') out.pop_back();
+    return true;
+}
+
+QString decodeFileUrl(std::string_view url, std::string* bytesOut) {
+    std::string bytes;
+    if (!appendFileUrlPath(url, bytes)) return {};
     QString path = QFile::decodeName(QByteArray::fromStdString(bytes));
     if (bytesOut) *bytesOut = std::move(bytes);
     return path;

@@ -130,5 +130,8 @@ private:
 };
 
 QString decodeFileUrl(std::string_view url, std::string* bytes = nullptr);
+// The same as file-system bytes, appended to out; false, with out as it was,
+// when the URL names no usable file.
+bool appendFileUrlPath(std::string_view url, std::string& out);
 
 Q_DECLARE_METATYPE(Album*)

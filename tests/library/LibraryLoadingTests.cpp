@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 using plist::Date;
@@ -71,6 +73,25 @@ TEST_F(LibraryLoading, FilterCountsCandidatesAndUsableTracks) {
     EXPECT_EQ(library->songWithTrackId(kept), library->songs()[0].get());
     EXPECT_EQ(library->songWithPersistentId(builder.persistentIdOf(kept)), library->songs()[0].get());
     EXPECT_TRUE(ui.shown.isEmpty());
+}
+
+TEST_F(LibraryLoading, SongsOfAFolderAreKeptWhenTheirFilesCanBeOpened) {
+    int a = builder.addTrack();
+    int b = builder.addTrack();
+    int c = builder.addTrack();
+    builder.addTrack({}, false);
+    QString files = dir.path() + QStringLiteral("/files/");
+    ASSERT_EQ(::symlink(qPrintable(files + QStringLiteral("nowhere.mp3")), qPrintable(files + QStringLiteral("dangling.mp3"))), 0);
+    builder.addTrack({{"Location", LibraryBuilder::fileUrl(files + QStringLiteral("dangling.mp3"))}}, false);
+    ASSERT_EQ(::symlink(qPrintable(builder.pathOf(a)), qPrintable(files + QStringLiteral("link.mp3"))), 0);
+    int link = builder.addTrack({{"Location", LibraryBuilder::fileUrl(files + QStringLiteral("link.mp3"))}}, false);
+    // Another spelling of an existing file's name names no file here.
+    builder.addTrack({{"Location", LibraryBuilder::fileUrl(files + QStringLiteral("TRACK %1.mp3").arg(b))}}, false);
+    ASSERT_EQ(load(builder.write()), LibraryLoader::Outcome::Loaded);
+
+    std::vector<qint64> loaded;
+    for (const auto& s : library->songs()) loaded.push_back(s->trackId());
+    EXPECT_EQ(loaded, (std::vector<qint64>{a, b, c, link}));
 }
 
 TEST_F(LibraryLoading, NoCandidatesOrOnlyMissingFilesDoNotTriggerTheRebuild) {

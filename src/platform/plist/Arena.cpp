@@ -11,9 +11,55 @@
 namespace plist {
 
 namespace {
+
 constexpr std::size_t kHugePage = 2 * 1024 * 1024;
 constexpr std::size_t kMaxChunk = 16 * 1024 * 1024;
+
+std::size_t hugePageMultiple(std::size_t bytes) { return (bytes + kHugePage - 1) & ~(kHugePage - 1); }
+
+// A private mapping of `size` bytes (a multiple of the huge page) that starts
+// on a huge-page boundary and asks for huge pages; null when mapping fails.
+void* mapHugePages(std::size_t size) {
+#if defined(__linux__)
+    // Over-map by one huge page so the block can start on a boundary.
+    void* raw = mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) return nullptr;
+    auto addr = reinterpret_cast<std::uintptr_t>(raw);
+    std::uintptr_t aligned = (addr + kHugePage - 1) & ~std::uintptr_t(kHugePage - 1);
+    std::size_t head = aligned - addr;
+    if (head) munmap(raw, head);
+    std::size_t tail = kHugePage - head;
+    if (tail) munmap(reinterpret_cast<char*>(aligned) + size, tail);
+    madvise(reinterpret_cast<void*>(aligned), size, MADV_HUGEPAGE);
+    return reinterpret_cast<void*>(aligned);
+#else
+    (void)size;
+    return nullptr;
+#endif
+}
+
 }  // namespace
+
+void* allocateLarge(std::size_t bytes) {
+#if defined(__linux__)
+    if (bytes >= kLargeBlock) {
+        void* p = mapHugePages(hugePageMultiple(bytes));
+        if (!p) throw std::bad_alloc();
+        return p;
+    }
+#endif
+    return ::operator new(bytes);
+}
+
+void deallocateLarge(void* p, std::size_t bytes) {
+#if defined(__linux__)
+    if (bytes >= kLargeBlock) {
+        munmap(p, hugePageMultiple(bytes));
+        return;
+    }
+#endif
+    ::operator delete(p);
+}
 
 Arena::~Arena() {
     for (const Chunk& c : chunks_) {
@@ -33,23 +79,10 @@ void Arena::grow(std::size_t atLeast) {
     if (nextChunk_ < kMaxChunk) nextChunk_ *= 2;
 
     Chunk chunk{nullptr, size, false};
-#if defined(__linux__)
     if (size >= kHugePage) {
-        size = (size + kHugePage - 1) & ~(kHugePage - 1);
-        // Over-map by one huge page so the chunk can start on a boundary.
-        void* raw = mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (raw != MAP_FAILED) {
-            auto addr = reinterpret_cast<std::uintptr_t>(raw);
-            std::uintptr_t aligned = (addr + kHugePage - 1) & ~std::uintptr_t(kHugePage - 1);
-            std::size_t head = aligned - addr;
-            if (head) munmap(raw, head);
-            std::size_t tail = kHugePage - head;
-            if (tail) munmap(reinterpret_cast<char*>(aligned) + size, tail);
-            madvise(reinterpret_cast<void*>(aligned), size, MADV_HUGEPAGE);
-            chunk = Chunk{reinterpret_cast<char*>(aligned), size, true};
-        }
+        size = hugePageMultiple(size);
+        if (void* p = mapHugePages(size)) chunk = Chunk{static_cast<char*>(p), size, true};
     }
-#endif
     if (!chunk.base) {
         chunk.base = static_cast<char*>(std::malloc(size));
         chunk.size = size;

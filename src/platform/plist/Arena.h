@@ -45,4 +45,23 @@ private:
     std::size_t used_ = 0;
 };
 
+// Blocks for large arrays, such as a reader's stacks or a loader's tables:
+// from kLargeBlock bytes on, each is mapped on its own with transparent huge
+// pages, as the arena's chunks are, so that filling it takes a few page
+// faults instead of one for every 4 KiB.
+constexpr std::size_t kLargeBlock = 1024 * 1024;
+void* allocateLarge(std::size_t bytes);
+void deallocateLarge(void* p, std::size_t bytes);
+
+template <typename T>
+struct LargeAllocator {
+    using value_type = T;
+    LargeAllocator() = default;
+    template <typename U>
+    LargeAllocator(const LargeAllocator<U>&) {}
+    T* allocate(std::size_t n) { return static_cast<T*>(allocateLarge(n * sizeof(T))); }
+    void deallocate(T* p, std::size_t n) { deallocateLarge(p, n * sizeof(T)); }
+    friend bool operator==(const LargeAllocator&, const LargeAllocator&) { return true; }
+};
+
 }  // namespace plist

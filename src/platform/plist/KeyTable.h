@@ -13,18 +13,32 @@ namespace plist {
 // Interning table for keys: open addressing over arena strings, the hash
 // kept in the slot so that a probe rarely looks at the text. Each key also
 // carries a stamp (the last dict that used it) for finding repeated keys.
-// Keys are short: compared without a library call.
+// Keys are short: read in words, the last one overlapping the one before
+// (or, below eight bytes, in overlapping halves), without a library call.
+inline std::uint64_t lastWord(const char* p, std::size_t n) {
+    std::uint64_t w = 0;
+    if (n >= 8) {
+        std::memcpy(&w, p + n - 8, 8);
+    } else if (n >= 4) {
+        std::uint32_t lo, hi;
+        std::memcpy(&lo, p, 4);
+        std::memcpy(&hi, p + n - 4, 4);
+        w = lo | std::uint64_t(hi) << 32;
+    } else if (n > 0) {
+        w = std::uint8_t(p[0]) | std::uint64_t(std::uint8_t(p[n / 2])) << 8 | std::uint64_t(std::uint8_t(p[n - 1])) << 16;
+    }
+    return w;
+}
+
 inline bool equalText(const char* a, std::string_view b) {
-    std::size_t n = b.size(), i = 0;
-    for (; i + 8 <= n; i += 8) {
+    std::size_t n = b.size();
+    for (std::size_t i = 0; i + 8 < n; i += 8) {
         std::uint64_t x, y;
         std::memcpy(&x, a + i, 8);
         std::memcpy(&y, b.data() + i, 8);
         if (x != y) return false;
     }
-    for (; i < n; ++i)
-        if (a[i] != b[i]) return false;
-    return true;
+    return lastWord(a, n) == lastWord(b.data(), n);
 }
 
 class KeyTable {
@@ -70,18 +84,17 @@ private:
     static std::uint64_t hash(std::string_view s) {
         // FNV-1a over 8-byte words, then a multiply to spread the bits.
         std::uint64_t h = 1469598103934665603ull ^ s.size();
-        std::size_t i = 0;
-        for (; i + 8 <= s.size(); i += 8) {
+        for (std::size_t i = 0; i + 8 < s.size(); i += 8) {
             std::uint64_t w;
             std::memcpy(&w, s.data() + i, 8);
             h = (h ^ w) * 1099511628211ull;
         }
-        for (; i < s.size(); ++i) h = (h ^ std::uint8_t(s[i])) * 1099511628211ull;
+        h = (h ^ lastWord(s.data(), s.size())) * 1099511628211ull;
         h ^= h >> 32;
         return h * 0x9E3779B97F4A7C15ull;
     }
     void rehash() {
-        std::vector<Slot> old(slots_.size() * 2);
+        std::vector<Slot, LargeAllocator<Slot>> old(slots_.size() * 2);
         old.swap(slots_);
         std::size_t mask = slots_.size() - 1;
         for (const Slot& slot : old) {
@@ -93,7 +106,8 @@ private:
     }
 
     Arena& arena_;
-    std::vector<Slot> slots_;
+    // A library's track numbers are keys too: a hundred thousand of them.
+    std::vector<Slot, LargeAllocator<Slot>> slots_;
     std::size_t count_ = 0;
 };
 

@@ -124,14 +124,6 @@ inline const char* scanText(const char* p, bool& hasAmpersand) {
 #endif
 }
 
-// Short texts compared without a library call.
-inline bool sameText(const char* a, const char* b, std::size_t n) {
-    if (n > 16) return std::memcmp(a, b, n) == 0;
-    for (std::size_t i = 0; i < n; ++i)
-        if (a[i] != b[i]) return false;
-    return true;
-}
-
 // The length of a property-list element name at q, or 0 when it is another
 // name: the few names of the format are matched without a loop.
 template <std::size_t N>
@@ -197,6 +189,7 @@ private:
     bool text(const char* p, const char* end, bool hasAmpersand);
     bool leafValue(std::string_view t, bool hasAmpersand = false);
     void attach(const Node& node);
+    static bool namesLeaf(std::string_view name, Leaf leaf);
     void closeContainer();
     bool fail(const char* what, const char* at);
     Error syntaxError() const { return Error{Error::Kind::Syntax, error_}; }
@@ -204,14 +197,14 @@ private:
     Input& in_;
     Arena& arena_;
     KeyTable& keys_;
-    std::vector<char> buf_;
+    std::vector<char, LargeAllocator<char>> buf_;
     std::size_t pos_ = 0, len_ = 0;
     bool eof_ = false, ioError_ = false;
     std::size_t consumed_ = 0;  // bytes before buf_[0], for error positions
 
     std::vector<Frame> frames_;
-    std::vector<Node> items_;
-    std::vector<Entry> entries_;
+    std::vector<Node, LargeAllocator<Node>> items_;
+    std::vector<Entry, LargeAllocator<Entry>> entries_;
     std::string scratch_;
     std::uint32_t nextFrameId_ = 1;
 
@@ -315,6 +308,23 @@ void Reader::closeContainer() {
     attach(node);
 }
 
+// Whether `name` is the element name of that kind of leaf.
+bool Reader::namesLeaf(std::string_view name, Leaf leaf) {
+    switch (leaf) {
+    case Leaf::Key: return is(name, "key");
+    case Leaf::String: return is(name, "string");
+    case Leaf::Integer: return is(name, "integer");
+    case Leaf::Real: return is(name, "real");
+    case Leaf::Date: return is(name, "date");
+    case Leaf::Data: return is(name, "data");
+    case Leaf::True: return is(name, "true");
+    case Leaf::False: return is(name, "false");
+    case Leaf::None:
+    case Leaf::Skip: break;
+    }
+    return false;
+}
+
 // The value of a leaf from its text; false for a syntax error.
 bool Reader::leafValue(std::string_view t, bool hasAmpersand) {
     Node n;
@@ -398,10 +408,7 @@ bool Reader::tag(std::string_view name, bool closing, bool selfClosing, const ch
     }
     if (leaf_ != Leaf::None) {
         // Only the leaf's own end tag may follow its text.
-        static constexpr std::string_view names[] = {"", "key", "string", "integer", "real", "date", "data", "true", "false"};
-        std::string_view expected = names[std::size_t(leaf_)];
-        if (!closing || name.size() != expected.size() || !sameText(name.data(), expected.data(), name.size()))
-            return fail("unexpected element inside a value", p);
+        if (!closing || !namesLeaf(name, leaf_)) return fail("unexpected element inside a value", p);
         if (!leafHasText_ && !leafValue({})) return false;
         Leaf done = leaf_;
         leaf_ = Leaf::None;
