@@ -28,6 +28,7 @@ Controller::~Controller() {
     // A watcher call waiting for this object is dropped with the delegate.
     if (libraryWatch_) libraryWatch_->setDelegate(nullptr);
     stopWorkers();
+    waitForBackgroundSave();
 }
 
 QString Controller::pathToPlayer() const { return defaults_.string("pathToPlayer"); }
@@ -314,13 +315,14 @@ void Controller::writePreviousFiles() {
         previousFilesTimer_ = new QTimer(this);
         previousFilesTimer_->setSingleShot(true);
         previousFilesTimer_->setInterval(1000);
-        connect(previousFilesTimer_, &QTimer::timeout, this, &Controller::savePreviousFiles);
+        connect(previousFilesTimer_, &QTimer::timeout, this, &Controller::saveInBackground);
     }
     if (!previousFilesTimer_->isActive()) previousFilesTimer_->start();
 }
 
 void Controller::savePreviousFiles() {
     if (readOnly_) return;
+    waitForBackgroundSave();
     previousFilesDirty_ = false;
     if (previousFilesTimer_) previousFilesTimer_->stop();
     plist::Object saved;
@@ -330,6 +332,27 @@ void Controller::savePreviousFiles() {
     }
     auto written = defaults_.set("previousSongs", std::move(saved));
     if (!written) ui_.warning(QStringLiteral("The record of the files on the player could not be saved: ") + written.error());
+}
+
+void Controller::saveInBackground() {
+    if (readOnly_ || !previousFilesDirty_) return;
+    waitForBackgroundSave();  // saves land in the order they were taken
+    previousFilesDirty_ = false;
+    plist::Object saved;
+    {
+        std::lock_guard lock(work_.todoLock);
+        saved = SavedState::previousSongs(work_.previousFiles);
+    }
+    backgroundSave_ = std::async(std::launch::async, [this, saved = std::move(saved)]() mutable {
+        auto written = defaults_.set("previousSongs", std::move(saved));
+        return written ? QString() : written.error();
+    });
+}
+
+void Controller::waitForBackgroundSave() {
+    if (!backgroundSave_.valid()) return;
+    QString error = backgroundSave_.get();
+    if (!error.isEmpty()) ui_.warning(QStringLiteral("The record of the files on the player could not be saved: ") + error);
 }
 
 // ---- the selection ----

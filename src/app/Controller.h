@@ -21,6 +21,7 @@
 #include <QObject>
 #include <QString>
 
+#include <future>
 #include <memory>
 #include <optional>
 
@@ -112,7 +113,7 @@ public:
     bool writeWantedStuff();
     // Asks for the record of the player's files to be saved (gathered: at
     // most every second, and when a copier pass ends); savePreviousFiles
-    // saves it now.
+    // saves it now, after any save still under way.
     void writePreviousFiles() override;
     void savePreviousFiles();
     bool previousFilesSet() const { return previousFilesSet_; }
@@ -195,6 +196,11 @@ private:
     bool previousFilesSet_ = false;
     bool previousFilesDirty_ = false;
     QTimer* previousFilesTimer_ = nullptr;
+    // The gathered saves are written off the main thread: waiting for the
+    // disk there would hold up the copier's calls. The error, if any.
+    std::future<QString> backgroundSave_;
+    void saveInBackground();
+    void waitForBackgroundSave();
     bool updateDue_ = false;
     bool mounted_ = false;
     bool readOnly_ = false;

@@ -137,6 +137,7 @@ void Copier::process() {
 
 void Copier::serveDeletions(const PlayerGuard& guard) {
     std::unique_lock lock(*todoLock_);
+    if (toDeleteList_->empty()) return;  // nothing to show or clear
     while (!toDeleteList_->empty()) {
         Record record = toDeleteList_->takeFirst();
         previousFiles_->remove(record->from);
@@ -161,6 +162,7 @@ void Copier::serveDeletions(const PlayerGuard& guard) {
 }
 
 void Copier::serveMoves(std::deque<Record>& moves, const PlayerGuard& guard) {
+    if (moves.empty()) return;  // nothing to show or clear
     while (!moves.empty() && !stopping()) {
         Record record = moves.front();
         moves.pop_front();
@@ -193,7 +195,7 @@ bool Copier::copyOne(std::deque<Record>& copies, const PlayerGuard& guard) {
     copies.pop_front();
     Song* song = record->song;
     // Waits in the list until the convertor has put it in the cache.
-    if (song && !song->isCached() && song->needsConversion()) return true;
+    if (song && song->needsConversion() && !song->isCached()) return true;
     if (!guard.contains(record->to)) return true;
     QString folder = pathByRemovingLastComponent(record->to);
     if (!fileWillBeAddedTo(folder)) return true;
