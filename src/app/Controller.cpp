@@ -323,30 +323,24 @@ void Controller::writePreviousFiles() {
 void Controller::savePreviousFiles() {
     if (readOnly_) return;
     waitForBackgroundSave();
-    previousFilesDirty_ = false;
     if (previousFilesTimer_) previousFilesTimer_->stop();
-    plist::Object saved;
-    {
-        std::lock_guard lock(work_.todoLock);
-        saved = SavedState::previousSongs(work_.previousFiles);
-    }
-    auto written = defaults_.set("previousSongs", std::move(saved));
+    auto written = defaults_.set("previousSongs", takeRecordToSave());
     if (!written) ui_.warning(QStringLiteral("The record of the files on the player could not be saved: ") + written.error());
 }
 
 void Controller::saveInBackground() {
     if (readOnly_ || !previousFilesDirty_) return;
     waitForBackgroundSave();  // saves land in the order they were taken
-    previousFilesDirty_ = false;
-    plist::Object saved;
-    {
-        std::lock_guard lock(work_.todoLock);
-        saved = SavedState::previousSongs(work_.previousFiles);
-    }
-    backgroundSave_ = std::async(std::launch::async, [this, saved = std::move(saved)]() mutable {
+    backgroundSave_ = std::async(std::launch::async, [this, saved = takeRecordToSave()]() mutable {
         auto written = defaults_.set("previousSongs", std::move(saved));
         return written ? QString() : written.error();
     });
+}
+
+plist::Object Controller::takeRecordToSave() {
+    previousFilesDirty_ = false;
+    std::lock_guard lock(work_.todoLock);
+    return SavedState::previousSongs(work_.previousFiles);
 }
 
 void Controller::waitForBackgroundSave() {

@@ -201,6 +201,7 @@ private:
     std::future<QString> backgroundSave_;
     void saveInBackground();
     void waitForBackgroundSave();
+    plist::Object takeRecordToSave();
     bool updateDue_ = false;
     bool mounted_ = false;
     bool readOnly_ = false;
