@@ -5,6 +5,7 @@
 //
 // usage: library_load_bench LIBRARY.xml [--runs N]
 
+#include "BenchSupport.h"
 #include "library/Library.h"
 #include "library/LibraryLoader.h"
 #include "library/SongContext.h"
@@ -25,13 +26,6 @@
 #include <unistd.h>
 
 namespace {
-
-struct NoAlerts : UserInterface {
-    int alert(const Alert& a) override {
-        std::fprintf(stderr, "alert: %s\n", qPrintable(a.title));
-        return int(a.buttons.size()) - 1;
-    }
-};
 
 struct RunResult {
     double seconds;
@@ -82,25 +76,12 @@ int main(int argc, char** argv) {
 
     std::vector<RunResult> results;
     for (int i = 0; i <= runs; ++i) {
-        int fds[2];
-        if (pipe(fds) != 0) return 1;
-        pid_t pid = fork();
-        if (pid == 0) {
-            close(fds[0]);
-            RunResult r = loadOnce(path);
-            if (write(fds[1], &r, sizeof r) != sizeof r) _exit(1);
-            _exit(0);
-        }
-        close(fds[1]);
-        RunResult r{};
-        bool ok = read(fds[0], &r, sizeof r) == sizeof r;
-        close(fds[0]);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        if (!ok || status != 0) {
+        std::optional<RunResult> run = inChild([&] { return loadOnce(path); });
+        if (!run) {
             std::fprintf(stderr, "run %d failed\n", i);
             return 1;
         }
+        const RunResult& r = *run;
         if (i == 0) {
             std::printf("songs %d, albums %d, playlists %d (first run, untimed: %.3f s)\n", r.songs, r.albums, r.playlists, r.seconds);
             continue;

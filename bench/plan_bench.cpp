@@ -19,6 +19,7 @@
 //   the command that runs one pass alone, for perf or callgrind:
 //     plan_bench --child SETTINGS LIBRARY CACHE VOLUMES
 
+#include "BenchSupport.h"
 #include "app/Controller.h"
 #include "planning/SavedState.h"
 #include "platform/Defaults.h"
@@ -47,14 +48,6 @@
 #include <unistd.h>
 
 namespace {
-
-struct NoAlerts : UserInterface {
-    int alert(const Alert& a) override {
-        std::fprintf(stderr, "alert: %s: %s\n", qPrintable(a.title), qPrintable(a.message));
-        return int(a.buttons.size()) - 1;
-    }
-    void warning(const QString& message) override { std::fprintf(stderr, "warning: %s\n", qPrintable(message)); }
-};
 
 // CPU time of this process (user and system): steadier than the wall clock
 // when other work shares the machine. (Hardware counters are often missing
@@ -274,25 +267,12 @@ T medianOf(std::vector<RunResult> v, F f) {
 double measure(const char* label, const Setup& s, const QString& settings, int runs) {
     std::vector<RunResult> results;
     for (int i = 0; i <= runs; ++i) {
-        int fds[2];
-        if (pipe(fds) != 0) std::exit(1);
-        pid_t pid = fork();
-        if (pid == 0) {
-            close(fds[0]);
-            RunResult r = runOnce(s, settings);
-            if (write(fds[1], &r, sizeof r) != sizeof r) _exit(1);
-            _exit(0);
-        }
-        close(fds[1]);
-        RunResult r{};
-        bool ok = read(fds[0], &r, sizeof r) == sizeof r;
-        close(fds[0]);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        if (!ok || status != 0) {
-            std::fprintf(stderr, "%s: run %d failed (status %d)\n", label, i, status);
+        std::optional<RunResult> run = inChild([&] { return runOnce(s, settings); });
+        if (!run) {
+            std::fprintf(stderr, "%s: run %d failed\n", label, i);
             std::exit(1);
         }
+        const RunResult& r = *run;
         if (i == 0) {
             std::printf("%s: plan: %lld conversions, %lld copies, %lld moves, %lld deletions, %lld other files (warm-up %.3f s)\n", label,
                         r.conversions, r.copies, r.moves, r.deletions, r.otherFiles, r.firstSeconds);

@@ -20,6 +20,7 @@
 //   player, then
 //     sync_bench --child SETTINGS LIBRARY CACHE VOLUMES
 
+#include "BenchSupport.h"
 #include "app/Controller.h"
 #include "platform/Defaults.h"
 #include "platform/FileSystem.h"
@@ -48,14 +49,6 @@
 #include <unistd.h>
 
 namespace {
-
-struct NoAlerts : UserInterface {
-    int alert(const Alert& a) override {
-        std::fprintf(stderr, "alert: %s: %s\n", qPrintable(a.title), qPrintable(a.message));
-        return int(a.buttons.size()) - 1;
-    }
-    void warning(const QString& message) override { std::fprintf(stderr, "warning: %s\n", qPrintable(message)); }
-};
 
 double now() {
     timespec ts;
