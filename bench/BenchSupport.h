@@ -4,7 +4,7 @@
 // its cautious button, and running one measurement in a fresh child process
 // (so its peak memory and caches are its own).
 
-#include "platform/UserInterface.h"
+#include "app/UserInterface.h"
 
 #include <cstdio>
 #include <optional>

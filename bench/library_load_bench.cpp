@@ -10,7 +10,7 @@
 #include "library/LibraryLoader.h"
 #include "library/SongContext.h"
 #include "platform/Defaults.h"
-#include "platform/UserInterface.h"
+#include "app/UserInterface.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -25,7 +25,7 @@
 #include "platform/Defaults.h"
 #include "platform/FileSystem.h"
 #include "platform/Locations.h"
-#include "platform/UserInterface.h"
+#include "app/UserInterface.h"
 #include "selection/Selection.h"
 
 #include <QCoreApplication>

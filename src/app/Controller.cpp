@@ -8,7 +8,7 @@
 #include "platform/Defaults.h"
 #include "platform/FileSystem.h"
 #include "platform/Locations.h"
-#include "platform/UserInterface.h"
+#include "app/UserInterface.h"
 #include "workers/Convertor.h"
 #include "platform/FWKQueue.h"
 #include "platform/VolumeMonitor.h"

@@ -6,7 +6,7 @@
 #include "planning/Planner.h"
 #include "platform/Defaults.h"
 #include "platform/FileSystem.h"
-#include "platform/UserInterface.h"
+#include "app/UserInterface.h"
 #include "workers/Convertor.h"
 #include "workers/Copier.h"
 

@@ -1,7 +1,7 @@
 #include "LibraryLoader.h"
 
 #include "platform/FileSystem.h"
-#include "platform/UserInterface.h"
+#include "platform/Alerts.h"
 #include "platform/plist/Plist.h"
 
 #include <cstdio>

@@ -8,7 +8,7 @@
 
 #include <QString>
 
-class UserInterface;
+class Alerts;
 
 // Resolves a path the way the platform resolves aliases. Here symbolic links
 // are followed by every read, so an existing path resolves to itself and a
@@ -17,7 +17,7 @@ QString pathResolved(const QString& path, bool isPath);
 
 class LibraryLoader {
 public:
-    explicit LibraryLoader(UserInterface& ui) : ui_(ui) {}
+    explicit LibraryLoader(Alerts& ui) : ui_(ui) {}
 
     enum class Outcome { Loaded, Quit };
 
@@ -32,7 +32,7 @@ public:
 private:
     bool rebuild(const QString& pathToItunes);
 
-    UserInterface& ui_;
+    Alerts& ui_;
     std::shared_ptr<const plist::Document> document_;
 };
 

@@ -72,3 +72,7 @@ QString drivePathFromPath(const QString& path) {
 }
 
 QString decomposed(const QString& path) { return path.normalized(QString::NormalizationForm_D); }
+
+const QString kPartialPrefix = QStringLiteral(".brisle-partial-");
+
+bool isPartialName(const QString& fileName) { return fileName.startsWith(kPartialPrefix); }

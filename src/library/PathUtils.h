@@ -25,3 +25,8 @@ QString drivePathFromPath(const QString& path);
 // Unicode canonical decomposition: every path on the player that is a key or
 // is compared is brought to this form first.
 QString decomposed(const QString& path);
+
+// Temporary copies on the player are named so; the planner removes leftovers
+// of a crash and never shows them as other files.
+extern const QString kPartialPrefix;
+bool isPartialName(const QString& fileName);

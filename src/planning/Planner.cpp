@@ -3,7 +3,7 @@
 #include "library/PathUtils.h"
 #include "library/Song.h"
 #include "platform/FileSystem.h"
-#include "workers/PlayerFiles.h"
+#include "library/PathUtils.h"
 
 #include <QFile>
 
@@ -176,7 +176,7 @@ Planner::Result Planner::plan(const Input& input, std::vector<std::unique_ptr<SY
             if (found(path)) return;
             if (path != foundPath) spelled.insert(path, foundPath);
             // What a copy interrupted by a crash left: removed, never shown.
-            if (playerfiles::isPartialName(QFile::decodeName(name))) {
+            if (isPartialName(QFile::decodeName(name))) {
                 present.set(path, nullptr);
                 return;
             }

@@ -14,7 +14,7 @@
 // wanted list only in its other-file items. Main thread only.
 
 #include "selection/Wanted.h"
-#include "workers/WorkRecord.h"
+#include "WorkRecord.h"
 
 #include <QHash>
 #include <QString>

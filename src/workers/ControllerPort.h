@@ -3,7 +3,7 @@
 // What the workers may ask of the controller. Every call is made through
 // Worker::callRoot: synchronous, in order, and executed on the main thread.
 
-#include "WorkRecord.h"
+#include "planning/WorkRecord.h"
 
 #include <QString>
 

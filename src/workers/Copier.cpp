@@ -36,57 +36,6 @@ void Copier::start() {
     callRoot([this] { root_.setCopier(this); });
 }
 
-namespace {
-
-QStringList components(const QString& path) {
-    QStringList parts = path.split(u'/', Qt::SkipEmptyParts);
-    if (path.startsWith(u'/')) parts.prepend(QStringLiteral("/"));
-    return parts;
-}
-
-QString joinFirst(const QStringList& parts, qsizetype n) {
-    QString path;
-    for (qsizetype i = 1; i < n; ++i) path += u'/' + parts[i];
-    return path.isEmpty() ? QStringLiteral("/") : path;
-}
-
-bool folderIsEmpty(const QString& folder) {
-    // Unreadable or missing counts as empty: removing it then simply fails.
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).isEmpty();
-}
-
-}  // namespace
-
-bool Copier::fileWillBeAddedTo(const QString& folder) {
-    if (fsys::isDirectory(folder)) return true;
-    return createDirectoryAtPath(folder);
-}
-
-bool Copier::createDirectoryAtPath(const QString& path) {
-    QStringList parts = components(path);
-    // Below the volumes folder comes the volume, which is never created here.
-    qsizetype first = components(Locations::volumesFolder()).size() + 2;
-    if (parts.size() < first) return true;
-    for (qsizetype i = first; i <= parts.size(); ++i) {
-        QString partial = joinFirst(parts, i);
-        if (fsys::existsNoFollow(partial)) continue;
-        if (::mkdir(fsys::encode(partial).constData(), 0777) != 0 && errno != EEXIST) return false;
-    }
-    return true;
-}
-
-bool Copier::fileRemovedFrom(const QString& folder, const QString& playerFolder) {
-    PlayerGuard guard(playerFolder);
-    QStringList parts = components(folder);
-    qsizetype base = components(playerFolder).size() + 1;
-    for (qsizetype n = parts.size(); n >= base; --n) {
-        QString partial = joinFirst(parts, n);
-        if (!guard.contains(partial)) break;
-        if (folderIsEmpty(partial)) ::rmdir(fsys::encode(partial).constData());
-    }
-    return true;
-}
-
 bool Copier::sameFile(const QString& from, const QString& to) {
     std::optional<double> toDate = fsys::modificationTime(to), fromDate = fsys::modificationTime(from);
     std::optional<std::uint64_t> toSize = fsys::size(to), fromSize = fsys::size(from);
@@ -153,7 +102,7 @@ void Copier::serveDeletions(const PlayerGuard& guard) {
         });
         if (guard.contains(record->from)) {
             playerfiles::removeFile(record->from);
-            fileRemovedFrom(pathByRemovingLastComponent(record->from), guard.folder());
+            playerfiles::fileRemovedFrom(pathByRemovingLastComponent(record->from), guard.folder());
         }
         lock.lock();
     }
@@ -169,9 +118,9 @@ void Copier::serveMoves(std::deque<Record>& moves, const PlayerGuard& guard) {
         callRoot([this, &record] { root_.setMovingSong(record); });
         bool safe = guard.contains(record->from) && guard.contains(record->to);
         if (safe) {
-            fileWillBeAddedTo(pathByRemovingLastComponent(record->to));
+            playerfiles::fileWillBeAddedTo(pathByRemovingLastComponent(record->to));
             playerfiles::moveFile(record->from, record->to);
-            fileRemovedFrom(pathByRemovingLastComponent(record->from), guard.folder());
+            playerfiles::fileRemovedFrom(pathByRemovingLastComponent(record->from), guard.folder());
         }
         {
             std::lock_guard lock(*todoLock_);
@@ -198,7 +147,7 @@ bool Copier::copyOne(std::deque<Record>& copies, const PlayerGuard& guard) {
     if (song && song->needsConversion() && !song->isCached()) return true;
     if (!guard.contains(record->to)) return true;
     QString folder = pathByRemovingLastComponent(record->to);
-    if (!fileWillBeAddedTo(folder)) return true;
+    if (!playerfiles::fileWillBeAddedTo(folder)) return true;
     callRoot([this, &record] { root_.setCopyingSong(record); });
     if (fsys::existsNoFollow(record->to)) {
         // Already in place: nothing to do. Otherwise the file in the way goes,
@@ -207,7 +156,7 @@ bool Copier::copyOne(std::deque<Record>& copies, const PlayerGuard& guard) {
         return true;
     }
     if (!playerfiles::copyFile(record->from, record->to)) {
-        fileRemovedFrom(folder, guard.folder());
+        playerfiles::fileRemovedFrom(folder, guard.folder());
         return true;
     }
     playerfiles::removeFile(hiddenPath(record->to));

@@ -28,13 +28,6 @@ public:
     void setList(RecordList& toCopyList, RecordList& toMoveList, RecordList& toDeleteList, QHash<QString, Song*>& previousFiles, std::mutex& todoLock);
     void start() override;
 
-    // Folder operations, shared with the sort on disk. A folder is made only
-    // inside a volume (never the volume folder itself); removing stops at the
-    // player folder and never goes outside it.
-    static bool fileWillBeAddedTo(const QString& folder);
-    static bool createDirectoryAtPath(const QString& path);
-    static bool fileRemovedFrom(const QString& folder, const QString& playerFolder);
-
     // Whether the file at "to" already is the one at "from": same size, and
     // modification dates within 5 seconds (or an hour and 5 seconds: FAT keeps
     // local time, and daylight saving moves it).

@@ -1,6 +1,5 @@
 #include "DiskSorter.h"
 
-#include "Copier.h"
 #include "PlayerFiles.h"
 #include "library/PathUtils.h"
 #include "platform/CrashPoints.h"
@@ -62,14 +61,14 @@ int putBack(const std::vector<Move>& moves, const QString& player, const QString
     std::vector<Move> left;
     for (const Move& m : moves) {
         if (!fsys::existsNoFollow(m.temporary)) continue;  // came back already
-        Copier::createDirectoryAtPath(pathByRemovingLastComponent(m.path));
+        playerfiles::createDirectoryAtPath(pathByRemovingLastComponent(m.path));
         if (playerfiles::moveFile(m.temporary, m.path)) ++back;
         else left.push_back(m);
     }
     QString journal = temp + u'/' + kJournal;
     if (left.empty()) playerfiles::removeFile(journal);
     else fsys::writeFileAtomically(journal, journalText(left, player, temp));
-    Copier::fileRemovedFrom(temp, player);
+    playerfiles::fileRemovedFrom(temp, player);
     return back;
 }
 
@@ -106,16 +105,16 @@ void sortFiles(const QString& playerFolder) {
         else moves.push_back({path, decomposed(temp + QStringLiteral("/File %1").arg(i))});
     }
 
-    Copier::createDirectoryAtPath(temp);
+    playerfiles::createDirectoryAtPath(temp);
     // The way back is on disk before the first file leaves.
     if (!moves.empty() && !fsys::writeFileAtomically(temp + u'/' + kJournal, journalText(moves, player, temp))) {
-        Copier::fileRemovedFrom(temp, player);
+        playerfiles::fileRemovedFrom(temp, player);
         return;
     }
     for (const Move& m : moves) playerfiles::moveFile(m.path, m.temporary);
     crashPoint("sort-moved-out");
-    for (const QString& folder : folders) Copier::fileRemovedFrom(folder, player);
-    for (const QString& folder : folders) Copier::createDirectoryAtPath(folder);
+    for (const QString& folder : folders) playerfiles::fileRemovedFrom(folder, player);
+    for (const QString& folder : folders) playerfiles::createDirectoryAtPath(folder);
     putBack(moves, player, temp);
 }
 

@@ -2,6 +2,7 @@
 
 #include "library/PathUtils.h"
 #include "platform/FileSystem.h"
+#include "platform/Locations.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -55,9 +56,6 @@ bool PlayerGuard::contains(const QString& path) const {
 
 namespace playerfiles {
 
-const QString kPartialPrefix = QStringLiteral(".brisle-partial-");
-
-bool isPartialName(const QString& fileName) { return fileName.startsWith(kPartialPrefix); }
 
 namespace {
 
@@ -176,5 +174,56 @@ std::expected<void, QString> moveFile(const QString& from, const QString& to) {
 }
 
 bool removeFile(const QString& path) { return ::unlink(fsys::encode(path).constData()) == 0; }
+
+namespace {
+
+QStringList components(const QString& path) {
+    QStringList parts = path.split(u'/', Qt::SkipEmptyParts);
+    if (path.startsWith(u'/')) parts.prepend(QStringLiteral("/"));
+    return parts;
+}
+
+QString joinFirst(const QStringList& parts, qsizetype n) {
+    QString path;
+    for (qsizetype i = 1; i < n; ++i) path += u'/' + parts[i];
+    return path.isEmpty() ? QStringLiteral("/") : path;
+}
+
+bool folderIsEmpty(const QString& folder) {
+    // Unreadable or missing counts as empty: removing it then simply fails.
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).isEmpty();
+}
+
+}  // namespace
+
+bool fileWillBeAddedTo(const QString& folder) {
+    if (fsys::isDirectory(folder)) return true;
+    return createDirectoryAtPath(folder);
+}
+
+bool createDirectoryAtPath(const QString& path) {
+    QStringList parts = components(path);
+    // Below the volumes folder comes the volume, which is never created here.
+    qsizetype first = components(Locations::volumesFolder()).size() + 2;
+    if (parts.size() < first) return true;
+    for (qsizetype i = first; i <= parts.size(); ++i) {
+        QString partial = joinFirst(parts, i);
+        if (fsys::existsNoFollow(partial)) continue;
+        if (::mkdir(fsys::encode(partial).constData(), 0777) != 0 && errno != EEXIST) return false;
+    }
+    return true;
+}
+
+bool fileRemovedFrom(const QString& folder, const QString& playerFolder) {
+    PlayerGuard guard(playerFolder);
+    QStringList parts = components(folder);
+    qsizetype base = components(playerFolder).size() + 1;
+    for (qsizetype n = parts.size(); n >= base; --n) {
+        QString partial = joinFirst(parts, n);
+        if (!guard.contains(partial)) break;
+        if (folderIsEmpty(partial)) ::rmdir(fsys::encode(partial).constData());
+    }
+    return true;
+}
 
 }  // namespace playerfiles

@@ -27,16 +27,18 @@ private:
 
 namespace playerfiles {
 
-// Temporary copies are named so; the planner removes leftovers of a crash and
-// never shows them as other files.
-extern const QString kPartialPrefix;
-bool isPartialName(const QString& fileName);
-
 // Copies from -> to through a temporary file beside "to", keeping the
 // source's modification time, then renames it into place.
 std::expected<void, QString> copyFile(const QString& from, const QString& to);
 // Renames; fails rather than replace a file already at "to".
 std::expected<void, QString> moveFile(const QString& from, const QString& to);
 bool removeFile(const QString& path);
+
+// Folder operations of the copier and the sort on disk. A folder is made only
+// inside a volume (never the volume folder itself); removing stops at the
+// player folder and never goes outside it.
+bool fileWillBeAddedTo(const QString& folder);
+bool createDirectoryAtPath(const QString& path);
+bool fileRemovedFrom(const QString& folder, const QString& playerFolder);
 
 }  // namespace playerfiles

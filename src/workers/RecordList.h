@@ -10,7 +10,7 @@
 // Not thread-safe: guarded by the controller's todoLock like the lists it
 // replaces.
 
-#include "WorkRecord.h"
+#include "planning/WorkRecord.h"
 
 #include <QHash>
 #include <QMultiHash>

@@ -7,6 +7,7 @@
 #include "library/Song.h"
 #include "platform/FileSystem.h"
 #include "workers/Copier.h"
+#include "workers/PlayerFiles.h"
 #include "support/SyncFixture.h"
 
 #include <QDir>
@@ -34,12 +35,12 @@ TEST_F(CopierFolders, FoldersAreMadeInsideAVolumeOnlyAndNeverTheVolumeItself) {
     };
     for (const auto& [path, answer, made] : cases) {
         QDir(f.player + QStringLiteral("/New")).removeRecursively();
-        EXPECT_EQ(Copier::createDirectoryAtPath(path), answer) << path.toStdString();
+        EXPECT_EQ(playerfiles::createDirectoryAtPath(path), answer) << path.toStdString();
         EXPECT_EQ(treeOf(volumes()), made) << path.toStdString();
     }
     // With the player folder itself gone, its folder is made again, not the volume.
     QDir(f.player).removeRecursively();
-    EXPECT_TRUE(Copier::fileWillBeAddedTo(f.player + QStringLiteral("/A")));
+    EXPECT_TRUE(playerfiles::fileWillBeAddedTo(f.player + QStringLiteral("/A")));
     EXPECT_EQ(treeOf(volumes()), (QStringList{"PLAYER/", "PLAYER/Music/", "PLAYER/Music/A/"}));
 }
 
@@ -52,7 +53,7 @@ TEST_F(CopierFolders, EmptyFoldersAreRemovedUpToThePlayerFolderAndNeverOutsideIt
     for (const QString& folder : QStringList{f.player + QStringLiteral("/Artist/Album"), f.player + QStringLiteral("/K/L"), f.volume + QStringLiteral("/Other/Empty"),
                                   f.player + QStringLiteral("X/Empty"), f.player + QStringLiteral("/../Other/Empty"), outside + QStringLiteral("/elsewhere/empty"),
                                   f.player})
-        EXPECT_TRUE(Copier::fileRemovedFrom(folder, f.player));
+        EXPECT_TRUE(playerfiles::fileRemovedFrom(folder, f.player));
     EXPECT_EQ(treeOf(f.volume), (QStringList{"Music/", "Music/K/", "Music/K/.hidden", "MusicX/", "MusicX/Empty/", "Other/", "Other/Empty/"}));
     EXPECT_TRUE(QDir(outside + QStringLiteral("/elsewhere/empty")).exists());
 }

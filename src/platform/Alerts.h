@@ -1,12 +1,11 @@
 #pragma once
 
-// The one way the core talks to people. The window, the command line and the
-// tests each implement it; the core never sees a widget.
+// How the lower layers speak to people: a modal question with fixed buttons,
+// a warning, a notice. The application's UserInterface extends it with what
+// the list and the status area need.
 
 #include <QString>
 #include <QStringList>
-
-class SYWanted;
 
 struct Alert {
     QString title;
@@ -14,9 +13,9 @@ struct Alert {
     QStringList buttons;  // the first is the default
 };
 
-class UserInterface {
+class Alerts {
 public:
-    virtual ~UserInterface() = default;
+    virtual ~Alerts() = default;
 
     // Shows a modal alert; answers the index of the chosen button.
     virtual int alert(const Alert& alert) = 0;
@@ -28,13 +27,4 @@ public:
     // Something happened that the user may like to know (the player was
     // mounted, the library file was read again). Nothing to answer.
     virtual void notice(const QString& /*message*/) {}
-
-    // The wanted tree changed: re-sort and redraw the list.
-    virtual void reloadData() {}
-    // One row (and its children) should be redrawn.
-    virtual void reloadItem(const SYWanted* /*item*/) {}
-    // The status fields of the controller changed.
-    virtual void statusChanged() {}
-    // The conversion percentage changed.
-    virtual void progressChanged() {}
 };

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/UserInterface.h"
+#include "app/UserInterface.h"
 
 #include <QString>
 

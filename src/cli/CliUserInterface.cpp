@@ -1,6 +1,6 @@
 #include "CliUserInterface.h"
 
-#include "Controller.h"
+#include "app/Controller.h"
 
 #include <QRegularExpression>
 #include <QThread>

@@ -4,7 +4,7 @@
 // starts the program the way the window does, up to what a command needs.
 
 #include "CliUserInterface.h"
-#include "Controller.h"
+#include "app/Controller.h"
 #include "platform/Defaults.h"
 
 #include <QJsonObject>
