@@ -138,6 +138,17 @@ public:
     void refreshPlayer() { updatePlayer(); }
     quint64 bytesToCopy();
     const QHash<QString, SYWanted*>& wantedByLayout() const { return wantedByLayout_; }
+
+    // A copy of the five work lists and the record of the player's files,
+    // taken under todoLock: front ends read this, never the lists themselves.
+    struct PendingWork {
+        std::vector<Record> conversions, toCache, copies, moves, deletions;
+        QHash<QString, Song*> previousFiles;
+        quint64 bytesToCopy = 0;
+        std::size_t total() const { return conversions.size() + copies.size() + moves.size() + deletions.size(); }
+    };
+    PendingWork pending() const;
+    // The shared lists themselves, for the workers' tests and the benchmarks.
     WorkLists& work() { return work_; }
 
     // ---- background work ----
@@ -192,7 +203,7 @@ private:
     std::unique_ptr<Selection> selection_;
     QHash<QString, SYWanted*> wantedByLayout_;
 
-    WorkLists work_;
+    mutable WorkLists work_;
     bool previousFilesSet_ = false;
     bool previousFilesDirty_ = false;
     QTimer* previousFilesTimer_ = nullptr;

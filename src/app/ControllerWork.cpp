@@ -88,6 +88,12 @@ quint64 Controller::bytesToCopy() {
     return work_.toCopyList.totalWeight();
 }
 
+Controller::PendingWork Controller::pending() const {
+    std::lock_guard lock(work_.todoLock);
+    return {work_.todoList.snapshot(), work_.toCacheList.snapshot(), work_.toCopyList.snapshot(), work_.toMoveList.snapshot(),
+            work_.toDeleteList.snapshot(), work_.previousFiles, work_.toCopyList.totalWeight()};
+}
+
 // ---- the workers' messages ----
 
 void Controller::setConvertor(Convertor* convertor) {

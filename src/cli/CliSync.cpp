@@ -28,9 +28,9 @@ struct Pending {
     std::size_t total() const { return conversions + copies + moves + deletions; }
 };
 
-Pending pendingOf(Controller& c) {
-    std::lock_guard lock(c.work().todoLock);
-    return {c.work().todoList.size(), c.work().toCopyList.size(), c.work().toMoveList.size(), c.work().toDeleteList.size()};
+Pending pendingOf(const Controller& c) {
+    Controller::PendingWork p = c.pending();
+    return {p.conversions.size(), p.copies.size(), p.moves.size(), p.deletions.size()};
 }
 
 // The player must be chosen and there; says why not.
@@ -51,16 +51,14 @@ bool playerReady(Controller& c) {
 QJsonObject planJson(Controller& c) {
     QJsonArray convert, copy, move, del, others;
     QJsonObject previous;
-    {
-        std::lock_guard lock(c.work().todoLock);
-        for (const Record& r : c.work().todoList) convert.append(QJsonObject{{QStringLiteral("song"), songId(r->song)}, {QStringLiteral("to"), r->to}});
-        for (const Record& r : c.work().toCopyList)
-            copy.append(QJsonObject{{QStringLiteral("song"), songId(r->song)}, {QStringLiteral("from"), r->from}, {QStringLiteral("to"), r->to}});
-        for (const Record& r : c.work().toMoveList)
-            move.append(QJsonObject{{QStringLiteral("song"), songId(r->song)}, {QStringLiteral("from"), r->from}, {QStringLiteral("to"), r->to}});
-        for (const Record& r : c.work().toDeleteList) del.append(QJsonObject{{QStringLiteral("from"), r->from}, {QStringLiteral("song"), songId(r->song)}});
-        for (auto it = c.work().previousFiles.constBegin(); it != c.work().previousFiles.constEnd(); ++it) previous.insert(it.key(), songId(it.value()));
-    }
+    Controller::PendingWork p = c.pending();
+    for (const Record& r : p.conversions) convert.append(QJsonObject{{QStringLiteral("song"), songId(r->song)}, {QStringLiteral("to"), r->to}});
+    for (const Record& r : p.copies)
+        copy.append(QJsonObject{{QStringLiteral("song"), songId(r->song)}, {QStringLiteral("from"), r->from}, {QStringLiteral("to"), r->to}});
+    for (const Record& r : p.moves)
+        move.append(QJsonObject{{QStringLiteral("song"), songId(r->song)}, {QStringLiteral("from"), r->from}, {QStringLiteral("to"), r->to}});
+    for (const Record& r : p.deletions) del.append(QJsonObject{{QStringLiteral("from"), r->from}, {QStringLiteral("song"), songId(r->song)}});
+    for (auto it = p.previousFiles.constBegin(); it != p.previousFiles.constEnd(); ++it) previous.insert(it.key(), songId(it.value()));
     for (const auto& item : c.wantedStuff())
         if (auto* f = dynamic_cast<const SYWantedFile*>(item.get())) others.append(f->path());
     return QJsonObject{
@@ -72,7 +70,7 @@ QJsonObject planJson(Controller& c) {
         {QStringLiteral("delete"), del},
         {QStringLiteral("otherFiles"), others},
         {QStringLiteral("previousFiles"), previous},
-        {QStringLiteral("bytesToCopy"), qint64(c.bytesToCopy())},
+        {QStringLiteral("bytesToCopy"), qint64(p.bytesToCopy)},
     };
 }
 
@@ -81,13 +79,13 @@ void printPlan(Controller& c, const Pending& p) {
         print(QStringLiteral("The player is up to date: nothing to convert, copy, move or remove."));
         return;
     }
-    std::lock_guard lock(c.work().todoLock);
+    Controller::PendingWork work = c.pending();
     QString player = c.pathToPlayer() + u'/';
     auto rel = [&](const QString& path) { return path.startsWith(player) ? path.mid(player.size()) : path; };
-    for (const Record& r : c.work().toDeleteList) print(QStringLiteral("remove   ") + rel(r->from));
-    for (const Record& r : c.work().toMoveList) print(QStringLiteral("move     ") + rel(r->from) + QStringLiteral("  ->  ") + rel(r->to));
-    for (const Record& r : c.work().todoList) print(QStringLiteral("convert  ") + r->song->name());
-    for (const Record& r : c.work().toCopyList) print(QStringLiteral("copy     ") + rel(r->to));
+    for (const Record& r : work.deletions) print(QStringLiteral("remove   ") + rel(r->from));
+    for (const Record& r : work.moves) print(QStringLiteral("move     ") + rel(r->from) + QStringLiteral("  ->  ") + rel(r->to));
+    for (const Record& r : work.conversions) print(QStringLiteral("convert  ") + r->song->name());
+    for (const Record& r : work.copies) print(QStringLiteral("copy     ") + rel(r->to));
 }
 
 QString summary(const Pending& planned, const Pending& left) {
@@ -152,9 +150,7 @@ int syncCommand(const Options& o) {
                 return;
             }
         }
-        std::lock_guard lock(c.work().todoLock);
-        bool conversionsLeft = !c.work().todoList.empty();
-        if (c.idle() && !conversionsLeft) loop.quit();
+        if (c.idle() && c.pending().conversions.empty()) loop.quit();
     };
     QObject::connect(&c, &Controller::workerIdle, &loop, check, Qt::QueuedConnection);
     QTimer poll;
@@ -186,10 +182,10 @@ int syncCommand(const Options& o) {
     print(QStringLiteral("Done: ") + summary(planned, left) + u'.' + (room.isEmpty() ? QString() : u' ' + room + u'.'));
     if (left.copies || left.moves || left.deletions) {
         QStringList failed;
-        std::lock_guard lock(c.work().todoLock);
-        for (const Record& r : c.work().toCopyList) failed.append(QStringLiteral("  ") + r->to + QStringLiteral(" (from ") + r->from + u')');
-        for (const Record& r : c.work().toMoveList) failed.append(QStringLiteral("  ") + r->to + QStringLiteral(" (moving ") + r->from + u')');
-        for (const Record& r : c.work().toDeleteList) failed.append(QStringLiteral("  ") + r->from + QStringLiteral(" (removing)"));
+        Controller::PendingWork work = c.pending();
+        for (const Record& r : work.copies) failed.append(QStringLiteral("  ") + r->to + QStringLiteral(" (from ") + r->from + u')');
+        for (const Record& r : work.moves) failed.append(QStringLiteral("  ") + r->to + QStringLiteral(" (moving ") + r->from + u')');
+        for (const Record& r : work.deletions) failed.append(QStringLiteral("  ") + r->from + QStringLiteral(" (removing)"));
         fail(QStringLiteral("%1 files could not be put in place:\n%2").arg(failed.size()).arg(failed.join(u'\n')));
         return 1;
     }

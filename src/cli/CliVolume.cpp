@@ -28,12 +28,12 @@ bool readyForEjectOrSort(Session& session, const QString& what) {
     }
     c.updatePlayer();
     if (c.canEjectOrSort()) return true;
-    std::lock_guard lock(c.work().todoLock);
+    Controller::PendingWork work = c.pending();
     fail(QStringLiteral("%1: the player is not in step with the selection yet (%2 files to copy, %3 to move, %4 to remove); run \"brisle sync\" first")
              .arg(what)
-             .arg(c.work().toCopyList.size())
-             .arg(c.work().toMoveList.size())
-             .arg(c.work().toDeleteList.size()));
+             .arg(work.copies.size())
+             .arg(work.moves.size())
+             .arg(work.deletions.size()));
     return false;
 }
 
