@@ -10,6 +10,7 @@
 #include "library/LibraryLoader.h"
 #include "library/SongContext.h"
 #include "platform/Defaults.h"
+#include "platform/Settings.h"
 #include "app/UserInterface.h"
 
 #include <QCoreApplication>
@@ -39,7 +40,7 @@ struct RunResult {
 RunResult loadOnce(const QString& path) {
     QTemporaryDir dir;
     Defaults defaults(dir.path() + QStringLiteral("/s.plist"));
-    defaults.registerDefaults(Defaults::standardDefaults());
+    defaults.registerDefaults(settings::registeredDefaults());
     SongContext context(defaults, true, dir.path() + QStringLiteral("/cache/"));
     NoAlerts ui;
 

@@ -2,10 +2,12 @@
 
 #include "Controller.h"
 
+#include "RecordSaver.h"
 #include "library/LibraryLoader.h"
 #include "library/PathUtils.h"
 #include "planning/SavedState.h"
 #include "platform/Defaults.h"
+#include "platform/Settings.h"
 #include "platform/FileSystem.h"
 #include "platform/Locations.h"
 #include "app/UserInterface.h"
@@ -22,16 +24,36 @@
 #include <QTimer>
 
 Controller::Controller(Defaults& defaults, UserInterface& ui, Options options, QObject* parent)
-    : QObject(parent), defaults_(defaults), ui_(ui), options_(std::move(options)) {}
+    : QObject(parent), defaults_(defaults), ui_(ui), options_(std::move(options)), volume_(defaults) {
+    recordSaver_ = new RecordSaver(defaults_, ui_, [this] {
+        std::lock_guard lock(work_.todoLock);
+        return SavedState::previousSongs(work_.previousFiles);
+    }, this);
+    connect(&volume_, &PlayerVolume::jobChanged, this, &Controller::updateStatus);
+}
 
 Controller::~Controller() {
     // A watcher call waiting for this object is dropped with the delegate.
     if (libraryWatch_) libraryWatch_->setDelegate(nullptr);
+    volume_.waitForJob();
     stopWorkers();
-    waitForBackgroundSave();
+    delete recordSaver_;  // waits for a save under way, while the lists still exist
+    recordSaver_ = nullptr;
 }
 
-QString Controller::pathToPlayer() const { return defaults_.string("pathToPlayer"); }
+QString Controller::pathToPlayer() const { return volume_.path(); }
+
+std::expected<void, QString> Controller::setPlayerPath(const QString& path) {
+    if (readOnly_) return std::unexpected(QStringLiteral("the player cannot be changed in a read-only run"));
+    if (auto stored = volume_.setPath(path); !stored) return stored;
+    if (!library_) return {};  // nothing loaded yet: nothing to look at or plan
+    checkMounted();
+    updateStatus();
+    ui_.aboutToReload();
+    ui_.reloadData();
+    updatePlayer();
+    return {};
+}
 
 bool Controller::startUp() {
     if (!loadLibrary()) return false;
@@ -57,7 +79,7 @@ bool Controller::startUp() {
 
 bool Controller::loadLibrary() {
     conversionOn_ = mp3EncoderAvailable();
-    defaults_.registerDefaults(Defaults::standardDefaults());
+    defaults_.registerDefaults(settings::registeredDefaults());
     QString cache = options_.cacheFolder.isEmpty() ? Locations::cacheFolder() : options_.cacheFolder;
     if (!cache.endsWith(u'/')) cache += u'/';
     songContext_ = std::make_unique<SongContext>(defaults_, conversionOn_, cache);
@@ -126,13 +148,10 @@ void Controller::libraryRewritten(const std::shared_ptr<const plist::Document>& 
     updatePlayer();
 }
 
-void Controller::checkMounted() {
-    QString player = pathToPlayer();
-    setMounted(!player.isEmpty() && fsys::existsNoFollow(player));
-}
+void Controller::checkMounted() { setMounted(volume_.existsNow()); }
 
 void Controller::setMounted(bool mounted) {
-    mounted_ = mounted;
+    volume_.setMounted(mounted);
     if (!mounted) return;
     QString player = pathToPlayer();
     songContext_->setFatNames(Volumes::isFatFamily(player));
@@ -142,12 +161,7 @@ void Controller::setMounted(bool mounted) {
 }
 
 void Controller::diskMounted(const std::optional<QString>& devicePath) {
-    if (devicePath) {
-        QString player = pathToPlayer();
-        // A plain text test, as it always was: a volume "PLAYER" also counts
-        // for a player on "PLAYER 2".
-        if (player.isEmpty() || !player.startsWith(*devicePath)) return;
-    }
+    if (devicePath && !volume_.concerns(*devicePath)) return;
     setMounted(true);
     ui_.notice(QStringLiteral("The player %1 was mounted.").arg(driveNameFromPath(pathToPlayer())));
     ui_.reloadData();
@@ -156,10 +170,7 @@ void Controller::diskMounted(const std::optional<QString>& devicePath) {
 }
 
 void Controller::diskUnmounted(const std::optional<QString>& devicePath) {
-    if (devicePath) {
-        QString player = pathToPlayer();
-        if (player.isEmpty() || !player.startsWith(*devicePath)) return;
-    }
+    if (devicePath && !volume_.concerns(*devicePath)) return;
     setMounted(false);
     ui_.notice(QStringLiteral("The player %1 was unmounted.").arg(driveNameFromPath(pathToPlayer())));
     updateStatus();
@@ -167,35 +178,37 @@ void Controller::diskUnmounted(const std::optional<QString>& devicePath) {
 }
 
 bool Controller::canEjectOrSort() {
-    if (!mounted_ || deletingSong_) return false;
+    if (!volume_.mounted() || volume_.busy() || deletingSong_) return false;
     std::lock_guard lock(work_.todoLock);
     return work_.toCopyList.empty() && work_.toMoveList.empty() && work_.toDeleteList.empty();
 }
 
 void Controller::sortFiles() {
-    status_.status = QStringLiteral("Sorting files") + QChar(0x2026);
-    status_.substatus.clear();
-    ui_.statusChanged();
-    DiskSorter::sortFiles(pathToPlayer());
-    status_.status.clear();
-    status_.substatus.clear();
-    ui_.statusChanged();
-    updatePlayer();
+    if (volume_.busy()) return;
+    volume_.sortFiles([this] {
+        updatePlayer();
+        Q_EMIT volumeJobFinished(true);
+    });
 }
 
-bool Controller::eject() {
-    if (defaults_.boolean("sortFilesOnDisk")) sortFiles();
-    auto ejected = Volumes::unmountAndEject(pathToPlayer());
-    if (ejected) return true;
-    ui_.warning(ejected.error());
-    ui_.alert({QStringLiteral("Eject failed"),
-               QStringLiteral("Brisle was unable to eject your player. Make sure no files on are in use or try ejecting it from the Finder."),
-               {QStringLiteral("OK")}});
-    return false;
+void Controller::eject() {
+    if (volume_.busy()) return;
+    volume_.eject(defaults_.boolean("sortFilesOnDisk"), [this](std::expected<void, QString> ejected) {
+        if (!ejected) {
+            ui_.warning(ejected.error());
+            ui_.alert({QStringLiteral("Eject failed"),
+                       QStringLiteral("Brisle was unable to eject your player. Make sure no files on are in use or try ejecting it from the Finder."),
+                       {QStringLiteral("OK")}});
+            // A sort before the eject moved files about: look again.
+            updatePlayer();
+        }
+        Q_EMIT volumeJobFinished(bool(ejected));
+    });
 }
 
 void Controller::setReadOnly() {
     readOnly_ = true;
+    recordSaver_->setReadOnly(true);
     if (!copierThread_) copierBusy_ = false;  // no copier will come
 }
 
@@ -222,9 +235,7 @@ void Controller::stopWorkers() {
     // Whatever happens next, the record of the player is on disk.
     struct SaveAtEnd {
         Controller* c;
-        ~SaveAtEnd() {
-            if (c->previousFilesDirty_) c->savePreviousFiles();
-        }
+        ~SaveAtEnd() { c->recordSaver_->saveIfRequested(); }
     } saveAtEnd{this};
     convertorObject_->requestStop();
     copierObject_->requestStop();
@@ -266,6 +277,7 @@ void Controller::restorePreviousFiles() {
 }
 
 void Controller::restoreWantedStuff() {
+    ui_.aboutToReload();
     if (std::optional<plist::Object> saved = defaults_.object("wantedStuff")) {
         selection_->restore(*saved);
         return;
@@ -302,61 +314,20 @@ bool Controller::writeWantedStuff() {
     return bool(written);
 }
 
-void Controller::writePreviousFiles() {
-    // The copier asks after every file. Writing the whole settings file (and
-    // waiting for the disk) each time would cost more than copying small
-    // files, growing with the record, so its requests are gathered: a save at
-    // most every second, and always when a pass ends and at shutdown. A crash
-    // in between loses nothing: the next pass takes over complete files at
-    // wanted paths by their size and forgets files that are gone.
-    if (readOnly_) return;
-    previousFilesDirty_ = true;
-    if (!previousFilesTimer_) {
-        previousFilesTimer_ = new QTimer(this);
-        previousFilesTimer_->setSingleShot(true);
-        previousFilesTimer_->setInterval(1000);
-        connect(previousFilesTimer_, &QTimer::timeout, this, &Controller::saveInBackground);
-    }
-    if (!previousFilesTimer_->isActive()) previousFilesTimer_->start();
-}
+void Controller::writePreviousFiles() { recordSaver_->requestSave(); }
 
-void Controller::savePreviousFiles() {
-    if (readOnly_) return;
-    waitForBackgroundSave();
-    if (previousFilesTimer_) previousFilesTimer_->stop();
-    auto written = defaults_.set("previousSongs", takeRecordToSave());
-    if (!written) ui_.warning(QStringLiteral("The record of the files on the player could not be saved: ") + written.error());
-}
-
-void Controller::saveInBackground() {
-    if (readOnly_ || !previousFilesDirty_) return;
-    waitForBackgroundSave();  // saves land in the order they were taken
-    backgroundSave_ = std::async(std::launch::async, [this, saved = takeRecordToSave()]() mutable {
-        auto written = defaults_.set("previousSongs", std::move(saved));
-        return written ? QString() : written.error();
-    });
-}
-
-plist::Object Controller::takeRecordToSave() {
-    previousFilesDirty_ = false;
-    std::lock_guard lock(work_.todoLock);
-    return SavedState::previousSongs(work_.previousFiles);
-}
-
-void Controller::waitForBackgroundSave() {
-    if (!backgroundSave_.valid()) return;
-    QString error = backgroundSave_.get();
-    if (!error.isEmpty()) ui_.warning(QStringLiteral("The record of the files on the player could not be saved: ") + error);
-}
+void Controller::savePreviousFiles() { recordSaver_->saveNow(); }
 
 // ---- the selection ----
 
 void Controller::addSongs(const std::vector<Song*>& songs) {
+    ui_.aboutToReload();
     selection_->addSongs(songs);
     afterAddition();
 }
 
 void Controller::addPlaylists(const QStringList& persistentIds) {
+    ui_.aboutToReload();
     selection_->addPlaylists(persistentIds);
     afterAddition();
 }
@@ -369,6 +340,7 @@ void Controller::afterAddition() {
 }
 
 void Controller::removeItem(const SYWanted* item) {
+    ui_.aboutToReload();
     selection_->removeItem(item);
     ui_.reloadData();
     if (!updateDue_) requestUpdate();

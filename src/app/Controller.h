@@ -8,6 +8,7 @@
 // Lives on the main thread. The work lists and previousFiles are shared with
 // the two worker threads under todoLock; everything else is main-thread only.
 
+#include "PlayerVolume.h"
 #include "StatusView.h"
 #include "library/Library.h"
 #include "library/SongContext.h"
@@ -21,7 +22,7 @@
 #include <QObject>
 #include <QString>
 
-#include <future>
+#include <expected>
 #include <memory>
 #include <optional>
 
@@ -29,6 +30,7 @@ class Convertor;
 class Copier;
 class Defaults;
 class QThread;
+class RecordSaver;
 class QTimer;
 class UserInterface;
 class Worker;
@@ -92,7 +94,11 @@ public:
     // ---- the player ----
     // The user default "pathToPlayer", or a null string.
     QString pathToPlayer() const;
-    bool mounted() const { return mounted_; }
+    // Chooses another player folder (see PlayerVolume::setPath), then looks
+    // at the player anew and plans.
+    std::expected<void, QString> setPlayerPath(const QString& path);
+    bool mounted() const { return volume_.mounted(); }
+    PlayerVolume& volume() { return volume_; }
     // Whether anything exists at the player path now.
     void checkMounted();
     void setMounted(bool mounted);
@@ -100,14 +106,16 @@ public:
     // was, it concerns the player).
     void diskMounted(const std::optional<QString>& devicePath);
     void diskUnmounted(const std::optional<QString>& devicePath);
-    // Ejecting and sorting are offered only while the player is mounted and
-    // nothing waits to be copied, moved or removed.
+    // Ejecting and sorting are offered only while the player is mounted,
+    // nothing waits to be copied, moved or removed, and neither is under way.
     bool canEjectOrSort();
-    // Sorts the player's folders on disk (synchronously), then plans anew.
+    // Sorts the player's folders on disk off the main thread, then plans
+    // anew; volumeJobFinished follows.
     void sortFiles();
     // Sorts first when the user asked for it, then unmounts and ejects the
-    // player's volume. A failure is shown and changes nothing.
-    bool eject();
+    // player's volume, off the main thread. A failure is shown and changes
+    // nothing; volumeJobFinished says how it went.
+    void eject();
 
     // ---- saved state ----
     bool writeWantedStuff();
@@ -185,6 +193,8 @@ public:
 Q_SIGNALS:
     // A worker became idle (for front ends that wait for the work to end).
     void workerIdle();
+    // A sort or an eject ended; ok is false when an eject failed.
+    void volumeJobFinished(bool ok);
 
 private:
     void updatePlayerDeferred();
@@ -205,17 +215,10 @@ private:
 
     mutable WorkLists work_;
     bool previousFilesSet_ = false;
-    bool previousFilesDirty_ = false;
-    QTimer* previousFilesTimer_ = nullptr;
-    // The gathered saves are written off the main thread: waiting for the
-    // disk there would hold up the copier's calls. The error, if any.
-    std::future<QString> backgroundSave_;
-    void saveInBackground();
-    void waitForBackgroundSave();
-    plist::Object takeRecordToSave();
+    RecordSaver* recordSaver_ = nullptr;
     bool updateDue_ = false;
-    bool mounted_ = false;
     bool readOnly_ = false;
+    PlayerVolume volume_;
 
     // The workers: each object lives in its thread; the pointers are set when
     // the worker registers.
@@ -237,6 +240,7 @@ private:
     Song* deletingSong_ = nullptr;
 
     StatusView status_;
+    QString conversionProgress_;  // the converting song's line with its percentage
     std::optional<Volumes::VolumeSizes> lastSizes_;  // the last good reading
     QTimer* progressTimer_ = nullptr;
     class VolumeMonitor* volumeMonitor_ = nullptr;

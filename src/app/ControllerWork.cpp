@@ -2,6 +2,7 @@
 
 #include "Controller.h"
 
+#include "RecordSaver.h"
 #include "library/PathUtils.h"
 #include "planning/Planner.h"
 #include "platform/Defaults.h"
@@ -14,15 +15,6 @@
 #include <QTimer>
 
 #include <algorithm>
-
-namespace {
-
-const QChar kEllipsis(0x2026);
-
-// "%.1f MB" through single precision, as the list shows sizes.
-QString megabytes(quint64 bytes) { return QString::asprintf("%.1f", double(float(bytes)) * 9.53674316e-07); }
-
-}  // namespace
 
 // ---- planning ----
 
@@ -51,7 +43,10 @@ void Controller::updatePlayer() {
         requestUpdate();
         return;
     }
-    if (!mounted_) return;
+    if (!volume_.mounted()) return;
+    // A sort or an eject is moving the player's files about; it plans anew
+    // when it ends.
+    if (volume_.busy()) return;
 
     Planner::Input input;
     input.playerFolder = pathToPlayer();
@@ -118,7 +113,7 @@ void Controller::setConvertorBusy(bool busy) {
 void Controller::setCopierBusy(bool busy) {
     copierBusy_ = busy;
     copierQueued_ = false;
-    if (!busy && previousFilesDirty_) savePreviousFiles();
+    if (!busy) recordSaver_->saveIfRequested();
     if (!busy) Q_EMIT workerIdle();
 }
 
@@ -198,82 +193,39 @@ void Controller::setDeletingSong(Song* song) {
 // ---- status ----
 
 void Controller::updateStatus() {
-    StatusView v;
-    QString activityTitle, activityDetail;
-    bool converting = bool(convertingSong_);
-    std::size_t todo, copies, moves, deletions;
+    StatusInputs in;
+    in.playerName = driveNameFromPath(pathToPlayer());
+    in.mounted = volume_.mounted();
+    in.updateDue = updateDue_;
+    switch (volume_.job()) {
+    case PlayerVolume::Job::None: break;
+    case PlayerVolume::Job::Sorting: in.volumeJob = QStringLiteral("Sorting files") + QChar(0x2026); break;
+    case PlayerVolume::Job::Ejecting: in.volumeJob = QStringLiteral("Ejecting") + QChar(0x2026); break;
+    }
+    auto nameOf = [](const Record& r) -> std::optional<QString> {
+        if (!r) return std::nullopt;
+        return r->song ? r->song->name() : QString();
+    };
+    in.converting = nameOf(convertingSong_);
+    in.copying = nameOf(copyingSong_);
+    in.moving = nameOf(movingSong_);
+    if (deletingSong_) in.deleting = deletingSong_->name();
+    in.conversionProgress = conversionProgress_;
+    // Reading the sizes asks the file system; a busy volume is left alone.
+    if (in.mounted && !volume_.busy())
+        if (std::optional<Volumes::VolumeSizes> sizes = Volumes::volumeSizes(pathToPlayer())) lastSizes_ = sizes;
+    in.sizes = lastSizes_;
     {
         std::lock_guard lock(work_.todoLock);
-        todo = work_.todoList.size();
-        copies = work_.toCopyList.size();
-        moves = work_.toMoveList.size();
-        deletions = work_.toDeleteList.size();
+        in.conversions = work_.todoList.size();
+        in.copies = work_.toCopyList.size();
+        in.moves = work_.toMoveList.size();
+        in.deletions = work_.toDeleteList.size();
+        in.bytesToCopy = work_.toCopyList.totalWeight();
+        in.bytesFreed = work_.toDeleteList.totalWeight();
     }
-    if (converting) {
-        v.status = todo ? QStringLiteral("Converting %1 songs").arg(todo + 1) + kEllipsis : QStringLiteral("Converting 1 song") + kEllipsis;
-    }
-    // The copier takes a copy or move out of its list only once it is done,
-    // while deletions and conversions leave theirs first: hence the counts.
-    if (updateDue_) {
-        activityTitle = QStringLiteral("Refreshing") + kEllipsis;
-        v.activity = true;
-    } else if (copyingSong_) {
-        activityTitle = (copies > 1 ? QStringLiteral("Copying %1 songs").arg(copies) : QStringLiteral("Copying 1 song")) + kEllipsis;
-        activityDetail = copyingSong_->song ? copyingSong_->song->name() : QString();
-        v.activity = true;
-    } else if (movingSong_) {
-        activityTitle = (moves > 1 ? QStringLiteral("Moving %1 songs").arg(moves) : QStringLiteral("Moving 1 song")) + kEllipsis;
-        activityDetail = movingSong_->song ? movingSong_->song->name() : QString();
-        v.activity = true;
-    } else if (deletingSong_) {
-        activityTitle = (deletions ? QStringLiteral("Removing %1 songs").arg(deletions + 1) : QStringLiteral("Removing 1 song")) + kEllipsis;
-        activityDetail = deletingSong_->name();
-        v.activity = true;
-    } else {
-        v.activity = converting;
-    }
-    if (converting) {
-        v.status2 = activityTitle;
-        v.substatus2 = activityDetail;
-    } else {
-        v.status = activityTitle;
-        v.substatus = activityDetail;
-    }
-
-    if (!mounted_) {
-        v.freeSpace = QStringLiteral("Not mounted");
-        v.barDeterminate = true;
-        v.barMaximum = 1.0;
-        v.barValue = 0.0;
-        v.ejectEnabled = false;
-    } else {
-        if (std::optional<Volumes::VolumeSizes> sizes = Volumes::volumeSizes(pathToPlayer())) lastSizes_ = sizes;
-        // Some drivers never tell the sizes (FUSE FAT reports 0); without one
-        // good reading the room is unknown, not zero.
-        Volumes::VolumeSizes sizes = lastSizes_.value_or(Volumes::VolumeSizes{});
-        std::lock_guard lock(work_.todoLock);
-        quint64 toCopy = work_.toCopyList.totalWeight();
-        quint64 room = sizes.freeBytes + work_.toDeleteList.totalWeight();
-        if (!lastSizes_) {
-            v.freeSpace = QString();
-            v.barDeterminate = true;
-            v.barMaximum = 1.0;
-            v.barValue = 0.0;
-        } else if (toCopy <= room) {
-            v.freeSpace = QStringLiteral("%1 MB available").arg(megabytes(room - toCopy));
-            v.barDeterminate = true;
-            v.barMaximum = double(sizes.totalBytes);
-            v.barValue = double(sizes.totalBytes) - double(room - toCopy);
-        } else {
-            v.freeSpace = QStringLiteral("%1 MB over").arg(megabytes(toCopy - room));
-            v.barDeterminate = false;
-        }
-        v.ejectEnabled = work_.toMoveList.empty() && work_.toCopyList.empty() && work_.toDeleteList.empty() && !updateDue_;
-    }
-    v.playerName = driveNameFromPath(pathToPlayer());
-    if (converting) v.substatus = status_.substatus;
-    status_ = v;
-    if (converting) updateProgress();
+    status_ = computeStatus(in);
+    if (convertingSong_) updateProgress();
     ui_.statusChanged();
 }
 
@@ -288,9 +240,13 @@ std::optional<int> Controller::conversionPercent() const {
 
 void Controller::updateProgress() {
     std::optional<int> percent = conversionPercent();
-    if (!percent) return;
+    if (!percent) {
+        conversionProgress_.clear();
+        return;
+    }
     QString text = QStringLiteral("%1 (%2%)").arg(convertingSong_->song->name()).arg(*percent);
-    if (text == status_.substatus) return;
+    if (text == conversionProgress_) return;
+    conversionProgress_ = text;
     status_.substatus = text;
     ui_.progressChanged();
 }

@@ -6,7 +6,10 @@
 #include "platform/Locations.h"
 #include "platform/VolumeMonitor.h"
 
+#include <QEventLoop>
 #include <QJsonArray>
+
+#include <functional>
 
 namespace cli {
 
@@ -35,6 +38,19 @@ bool readyForEjectOrSort(Session& session, const QString& what) {
              .arg(work.moves.size())
              .arg(work.deletions.size()));
     return false;
+}
+
+// Starts a sort or an eject and waits for it; answers how it went.
+bool waitFor(Controller& c, const std::function<void()>& start) {
+    QEventLoop loop;
+    bool ok = false;
+    QObject::connect(&c, &Controller::volumeJobFinished, &loop, [&](bool result) {
+        ok = result;
+        loop.quit();
+    });
+    start();
+    if (c.volume().busy()) loop.exec();
+    return ok;
 }
 
 }  // namespace
@@ -72,7 +88,7 @@ int sortCommand(const Options& o) {
     c.setReadOnly();
     if (!session.restore()) return 1;
     if (!readyForEjectOrSort(session, QStringLiteral("sort"))) return 1;
-    c.sortFiles();
+    waitFor(c, [&] { c.sortFiles(); });
     print(QStringLiteral("The folders of %1 are written in sorted order.").arg(c.pathToPlayer()));
     return 0;
 }
@@ -83,7 +99,7 @@ int ejectCommand(const Options& o) {
     c.setReadOnly();
     if (!session.restore()) return 1;
     if (!readyForEjectOrSort(session, QStringLiteral("eject"))) return 1;
-    if (!c.eject()) return 1;
+    if (!waitFor(c, [&] { c.eject(); })) return 1;
     print(QStringLiteral("%1 can be removed now.").arg(driveNameFromPath(c.pathToPlayer())));
     return 0;
 }

@@ -25,24 +25,6 @@ std::expected<void, QString> Defaults::load() {
     return std::unexpected(QStringLiteral("The settings file %1 was damaged; it was kept as %2 and the settings start afresh.").arg(path_, backup));
 }
 
-plist::Object::Dict Defaults::standardDefaults() {
-    return {
-        {"playerProfile", "Standard MP3 player"},
-        {"createAlbumSubfolders", true},
-        {"createArtistSubfolders", false},
-        {"playlistSongsInAlbumSubfolders", false},
-        {"createPlaylistSubfolders", true},
-        {"createPlaylistGroupSubfolders", false},
-        {"otherSongsInAlbumSubfolders", true},
-        {"createOtherSongsSubfolder", false},
-        {"playerAacCompatible", false},
-        {"convertHighBitRateSongs", false},
-        {"convertHighBitRateThreshold", 160},
-        {"convertToFormat", "MP3"},
-        {"convertToBitrate", 128},
-    };
-}
-
 void Defaults::registerDefaults(const plist::Object::Dict& values) {
     std::unique_lock lock(mutex_);
     for (const auto& [key, value] : values) registered_.set(key, value);

@@ -28,8 +28,6 @@ public:
     // names the backup.
     std::expected<void, QString> load();
 
-    // The thirteen fallbacks of the program.
-    static plist::Object::Dict standardDefaults();
     void registerDefaults(const plist::Object::Dict& values);
 
     // Whether the user stored a value (registered fallbacks do not count).

@@ -2,6 +2,7 @@
 #include "library/LibraryLoader.h"
 #include "library/SongContext.h"
 #include "platform/Defaults.h"
+#include "platform/Settings.h"
 #include "platform/FileSystem.h"
 #include "support/LibraryBuilder.h"
 #include "support/ScriptedUi.h"
@@ -21,7 +22,7 @@ namespace {
 class LibraryLoading : public ::testing::Test {
 protected:
     void SetUp() override {
-        defaults.registerDefaults(Defaults::standardDefaults());
+        defaults.registerDefaults(settings::registeredDefaults());
         context = std::make_unique<SongContext>(defaults, true, dir.path() + QStringLiteral("/cache/"));
         library = std::make_unique<Library>(*context);
     }

@@ -2,6 +2,7 @@
 #include "library/LibraryLoader.h"
 #include "library/SongContext.h"
 #include "platform/Defaults.h"
+#include "platform/Settings.h"
 #include "platform/FileSystem.h"
 #include "platform/plist/Plist.h"
 #include "support/LibraryBuilder.h"
@@ -18,7 +19,7 @@ namespace {
 class SongRules : public ::testing::Test {
 protected:
     void SetUp() override {
-        defaults.registerDefaults(Defaults::standardDefaults());
+        defaults.registerDefaults(settings::registeredDefaults());
         ASSERT_TRUE(defaults.set("pathToPlayer", "/Volumes/PLAYER/Music"));
     }
 

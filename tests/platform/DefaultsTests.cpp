@@ -1,4 +1,5 @@
 #include "platform/Defaults.h"
+#include "platform/Settings.h"
 #include "platform/FileSystem.h"
 #include "platform/plist/Plist.h"
 
@@ -31,7 +32,7 @@ protected:
 TEST_F(DefaultsStore, StoredValuesWinOverRegisteredOnes) {
     Defaults d(file());
     ASSERT_TRUE(d.load()) << "a missing file is an empty store";
-    d.registerDefaults(Defaults::standardDefaults());
+    d.registerDefaults(settings::registeredDefaults());
     EXPECT_EQ(d.integer("convertToBitrate"), 128);
     EXPECT_EQ(d.string("playerProfile"), QStringLiteral("Standard MP3 player"));
     EXPECT_TRUE(d.boolean("createAlbumSubfolders"));
@@ -113,7 +114,7 @@ TEST_F(DefaultsStore, ADamagedFileIsSetAsideNotOverwritten) {
 
 TEST_F(DefaultsStore, ReadersOnOtherThreadsSeeWholeValues) {
     Defaults d(file());
-    d.registerDefaults(Defaults::standardDefaults());
+    d.registerDefaults(settings::registeredDefaults());
     std::atomic<bool> stop = false;
     std::atomic<int> bad = 0;
     std::thread reader([&] {

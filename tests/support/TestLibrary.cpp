@@ -1,11 +1,12 @@
 #include "TestLibrary.h"
 
 #include "library/LibraryLoader.h"
+#include "platform/Settings.h"
 
 #include <gtest/gtest.h>
 
 TestLibrary::TestLibrary() : defaults(dir.path() + QStringLiteral("/settings/Brisle.plist")), builder(dir.path() + QStringLiteral("/library")) {
-    defaults.registerDefaults(Defaults::standardDefaults());
+    defaults.registerDefaults(settings::registeredDefaults());
     context = std::make_unique<SongContext>(defaults, true, dir.path() + QStringLiteral("/cache/"));
 }
 

@@ -1,0 +1,71 @@
+#pragma once
+
+// The player: its folder (the "pathToPlayer" setting and the rule for
+// changing it), whether it is there, and the two slow things done to the
+// whole volume, sorting its folders on disk and ejecting it. Those run on a
+// thread of their own so the window stays alive; while one runs the volume
+// is busy, and nothing else may plan or change the player.
+//
+// Lives on the main thread; the job's thread touches only the disk.
+
+#include <QObject>
+#include <QString>
+
+#include <expected>
+#include <functional>
+#include <future>
+#include <optional>
+
+class Defaults;
+class QTimer;
+
+class PlayerVolume : public QObject {
+    Q_OBJECT
+public:
+    explicit PlayerVolume(Defaults& defaults, QObject* parent = nullptr);
+    ~PlayerVolume() override;
+
+    // The user default "pathToPlayer", or a null string.
+    QString path() const;
+    // Stores a new player folder: a folder on a volume under the volumes
+    // folder. Choosing another player drops the older form of the selection
+    // ("wantedSongs"), which must not be taken over from it; the folders
+    // inside the volume are made only when the volume is mounted, never in
+    // the empty mount point of an absent one.
+    std::expected<void, QString> setPath(const QString& path);
+
+    bool mounted() const { return mounted_; }
+    void setMounted(bool mounted) { mounted_ = mounted; }
+    // Whether anything is at the player path now.
+    bool existsNow() const;
+    // Whether a volume that appeared or went at this mount point is the
+    // player's: a plain text prefix test, so a volume "PLAYER" also counts
+    // for a player on "PLAYER 2"; a false alarm only costs a planning pass.
+    bool concerns(const QString& mountPoint) const;
+
+    enum class Job { None, Sorting, Ejecting };
+    Job job() const { return job_; }
+    bool busy() const { return job_ != Job::None; }
+
+    // Sorts the player's folders on disk; done() runs on the main thread.
+    void sortFiles(std::function<void()> done);
+    // Sorts first when asked, then unmounts and ejects the player's volume;
+    // done() gets the system's reason when it failed.
+    void eject(bool sortFirst, std::function<void(std::expected<void, QString>)> done);
+    // Waits for a job under way (at shutdown).
+    void waitForJob();
+
+Q_SIGNALS:
+    // A job began or ended.
+    void jobChanged();
+
+private:
+    void run(Job job, std::function<std::expected<void, QString>()> work, std::function<void(std::expected<void, QString>)> done);
+
+    Defaults& defaults_;
+    bool mounted_ = false;
+    Job job_ = Job::None;
+    std::future<std::expected<void, QString>> running_;
+    QTimer* poll_ = nullptr;
+    std::function<void(std::expected<void, QString>)> done_;
+};
