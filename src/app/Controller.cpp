@@ -26,8 +26,15 @@
 Controller::Controller(Defaults& defaults, UserInterface& ui, Options options, QObject* parent)
     : QObject(parent), defaults_(defaults), ui_(ui), options_(std::move(options)), volume_(defaults) {
     recordSaver_ = new RecordSaver(defaults_, ui_, [this] {
-        std::lock_guard lock(work_.todoLock);
-        return SavedState::previousSongs(work_.previousFiles);
+        plist::Object::Dict values;
+        {
+            std::lock_guard lock(work_.todoLock);
+            values.emplace_back("previousSongs", SavedState::previousSongs(work_.previousFiles));
+        }
+        // A later run must not take the empty mount point of this volume for
+        // the player.
+        if (volume_.wasMountPoint()) values.emplace_back("playerWasMountPoint", true);
+        return values;
     }, this);
     connect(&volume_, &PlayerVolume::jobChanged, this, &Controller::updateStatus);
 }
@@ -148,7 +155,14 @@ void Controller::libraryRewritten(const std::shared_ptr<const plist::Document>& 
     updatePlayer();
 }
 
-void Controller::checkMounted() { setMounted(volume_.existsNow()); }
+void Controller::checkMounted() {
+    // A player folder that lies outside every volume is refused whatever the
+    // settings file says: nothing is scanned, written or removed there.
+    QString refusal = pathToPlayer().isEmpty() ? QString() : PlayerVolume::refusal(pathToPlayer()).value_or(QString());
+    if (!refusal.isEmpty() && refusal != playerRefusal_) ui_.warning(refusal);
+    playerRefusal_ = refusal;
+    setMounted(volume_.existsNow());
+}
 
 void Controller::setMounted(bool mounted) {
     volume_.setMounted(mounted);
@@ -162,6 +176,7 @@ void Controller::setMounted(bool mounted) {
 
 void Controller::diskMounted(const std::optional<QString>& devicePath) {
     if (devicePath && !volume_.concerns(*devicePath)) return;
+    if (!volume_.volumePresent()) return;
     setMounted(true);
     ui_.notice(QStringLiteral("The player %1 was mounted.").arg(driveNameFromPath(pathToPlayer())));
     ui_.reloadData();

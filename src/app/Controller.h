@@ -184,6 +184,18 @@ public:
     void setDeletingSong(Song* song) override;
     bool copyListUpdated() override;
     bool moveListUpdated() override;
+    void workDone(const Record& record) override;
+    void fileFailed(const QString& path, const QString& reason) override;
+    void playerGone() override;
+
+    // What was really done since the start, by kind of record.
+    struct DoneCounts {
+        std::size_t converted = 0, copied = 0, moved = 0, removed = 0;
+    };
+    const DoneCounts& done() const { return done_; }
+    // The files that could not be copied, moved or removed, with the
+    // system's reason: the last failure of each.
+    const QHash<QString, QString>& failures() const { return failures_; }
 
     const Record& convertingSong() const { return convertingSong_; }
     const Record& copyingSong() const { return copyingSong_; }
@@ -238,6 +250,9 @@ private:
     Record copyingSong_;
     Record movingSong_;
     Song* deletingSong_ = nullptr;
+    DoneCounts done_;
+    QHash<QString, QString> failures_;
+    QString playerRefusal_;  // the last reason the player folder was refused
 
     StatusView status_;
     QString conversionProgress_;  // the converting song's line with its percentage

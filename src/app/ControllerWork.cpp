@@ -143,6 +143,31 @@ bool Controller::moveListUpdated() {
     return updated;
 }
 
+void Controller::workDone(const Record& record) {
+    if (!record) return;
+    switch (record->kind) {
+    case WorkRecord::Kind::Conversion: ++done_.converted; break;
+    case WorkRecord::Kind::Copy: ++done_.copied; break;
+    case WorkRecord::Kind::Move: ++done_.moved; break;
+    case WorkRecord::Kind::Delete: ++done_.removed; break;
+    }
+    failures_.remove(record->kind == WorkRecord::Kind::Copy ? record->to : record->from);
+}
+
+void Controller::fileFailed(const QString& path, const QString& reason) {
+    // Each planning pass tries again; say so once per file and reason.
+    auto it = failures_.find(path);
+    if (it != failures_.end() && *it == reason) return;
+    failures_.insert(path, reason);
+    ui_.warning(reason.contains(path) ? reason : path + QStringLiteral(": ") + reason);
+}
+
+void Controller::playerGone() {
+    checkMounted();
+    updateStatus();
+    updatePlayer();
+}
+
 void Controller::redrawRecordRow(const Record& record) {
     if (!record || record->to.isEmpty()) return;
     SYWanted* item = wantedByLayout_.value(record->to);

@@ -20,13 +20,42 @@ PlayerVolume::~PlayerVolume() {
 
 QString PlayerVolume::path() const { return defaults_.string("pathToPlayer"); }
 
+std::optional<QString> PlayerVolume::refusal(const QString& path) {
+    const QString volumes = Locations::volumesFolder();
+    auto refused = [&](const QString& why) {
+        return QStringLiteral("pathToPlayer \"%1\" %2; it must be a folder on a volume under %3 (for example %3PLAYER/Music)").arg(path, why, volumes);
+    };
+    if (!QDir::isAbsolutePath(path)) return refused(QStringLiteral("is not an absolute path"));
+    for (const QString& part : path.split(u'/'))
+        if (part == u"." || part == u"..") return refused(QStringLiteral("holds \".\" or \"..\""));
+    if (driveNameFromPath(path).isEmpty()) return refused(QStringLiteral("is not inside a volume"));
+    // Symbolic links: the folder, as far as it exists, must resolve into the
+    // volume it names.
+    QString volume = volumes + driveNameFromPath(path);
+    QString canonicalVolume = QFileInfo(volume).canonicalFilePath();
+    QString existing = QDir::cleanPath(path);
+    while (existing.size() > volume.size() && !fsys::existsNoFollow(existing)) existing = pathByRemovingLastComponent(existing);
+    QString canonical = QFileInfo(existing).canonicalFilePath();
+    if (!canonicalVolume.isEmpty() && !canonical.isEmpty() && canonical != canonicalVolume && !canonical.startsWith(canonicalVolume + u'/'))
+        return refused(QStringLiteral("leads out of its volume through a symbolic link"));
+    return std::nullopt;
+}
+
+QString PlayerVolume::volumeFolder() const {
+    QString name = driveNameFromPath(path());
+    return name.isEmpty() ? QString() : Locations::volumesFolder() + name;
+}
+
 std::expected<void, QString> PlayerVolume::setPath(const QString& given) {
     QString folder = QDir::cleanPath(given);
-    if (!QDir::isAbsolutePath(folder) || driveNameFromPath(folder).isEmpty())
-        return std::unexpected(QStringLiteral("pathToPlayer must be a folder on a volume under %1 (for example %1PLAYER/Music), not \"%2\"")
-                                   .arg(Locations::volumesFolder(), given));
+    if (std::optional<QString> why = refusal(folder)) return std::unexpected(*why);
     plist::Object::Dict changes;
-    if (folder != path()) changes.emplace_back("wantedSongs", plist::Object::array());
+    if (folder != path()) {
+        changes.emplace_back("wantedSongs", plist::Object::array());
+        // What was seen of the old player's volume says nothing of the new.
+        changes.emplace_back("playerWasMountPoint", false);
+        wasMountPoint_ = false;
+    }
     changes.emplace_back("pathToPlayer", folder.toStdString());
     if (auto written = defaults_.set(changes); !written) return written;
     QString volume = Locations::volumesFolder() + driveNameFromPath(folder);
@@ -35,10 +64,17 @@ std::expected<void, QString> PlayerVolume::setPath(const QString& given) {
     return {};
 }
 
-bool PlayerVolume::existsNow() const {
+bool PlayerVolume::volumePresent() {
     QString player = path();
-    return !player.isEmpty() && fsys::existsNoFollow(player);
+    if (player.isEmpty() || refusal(player)) return false;
+    bool mountPoint = Volumes::isMountPoint(volumeFolder());
+    if (mountPoint) wasMountPoint_ = true;
+    bool seenMounted = wasMountPoint_ || defaults_.boolean("playerWasMountPoint");
+    if (!mountPoint && (!Locations::volumesFolderGiven() || seenMounted)) return false;
+    return fsys::isDirectory(volumeFolder());
 }
+
+bool PlayerVolume::existsNow() { return volumePresent() && fsys::isDirectory(path()); }
 
 bool PlayerVolume::concerns(const QString& mountPoint) const {
     QString player = path();

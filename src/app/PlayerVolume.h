@@ -34,10 +34,27 @@ public:
     // the empty mount point of an absent one.
     std::expected<void, QString> setPath(const QString& path);
 
+    // Why a player folder cannot be used, whatever the settings file says:
+    // it must lie inside a volume under the volumes folder, with no ".." and
+    // no symbolic link leading out of its volume. Nothing when it can.
+    static std::optional<QString> refusal(const QString& path);
+    // The folder of the player's volume (the volumes folder and its name).
+    QString volumeFolder() const;
+
     bool mounted() const { return mounted_; }
     void setMounted(bool mounted) { mounted_ = mounted; }
-    // Whether anything is at the player path now.
-    bool existsNow() const;
+    // Whether the player folder is there now, on its volume. Under the
+    // system's volumes folder a volume counts only while it is a mount point;
+    // under a given one plain folders may stand for volumes, but a volume
+    // seen as a mount point (in this run, or when the record was last saved)
+    // counts only while it still is one. An absent volume's empty mount point
+    // is this computer's own disk: nothing may go there.
+    bool existsNow();
+    // The same rule for the volume alone: a volume just mounted counts before
+    // its music folder is made.
+    bool volumePresent();
+    // Whether the volume has been seen as a mount point, for the record.
+    bool wasMountPoint() const { return wasMountPoint_; }
     // Whether a volume that appeared or went at this mount point is the
     // player's: a plain text prefix test, so a volume "PLAYER" also counts
     // for a player on "PLAYER 2"; a false alarm only costs a planning pass.
@@ -64,6 +81,7 @@ private:
 
     Defaults& defaults_;
     bool mounted_ = false;
+    bool wasMountPoint_ = false;
     Job job_ = Job::None;
     std::future<std::expected<void, QString>> running_;
     QTimer* poll_ = nullptr;

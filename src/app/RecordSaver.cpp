@@ -5,7 +5,7 @@
 
 #include <QTimer>
 
-RecordSaver::RecordSaver(Defaults& defaults, Alerts& alerts, std::function<plist::Object()> takeRecord, QObject* parent)
+RecordSaver::RecordSaver(Defaults& defaults, Alerts& alerts, std::function<plist::Object::Dict()> takeRecord, QObject* parent)
     : QObject(parent), defaults_(defaults), alerts_(alerts), takeRecord_(std::move(takeRecord)) {
     timer_ = new QTimer(this);
     timer_->setSingleShot(true);
@@ -26,7 +26,7 @@ void RecordSaver::saveNow() {
     waitForBackgroundSave();
     timer_->stop();
     dirty_ = false;
-    auto written = defaults_.set("previousSongs", takeRecord_());
+    auto written = defaults_.set(takeRecord_());
     if (!written) report(written.error());
 }
 
@@ -39,7 +39,7 @@ void RecordSaver::saveInBackground() {
     waitForBackgroundSave();
     dirty_ = false;
     background_ = std::async(std::launch::async, [this, record = takeRecord_()]() mutable {
-        auto written = defaults_.set("previousSongs", std::move(record));
+        auto written = defaults_.set(record);
         return written ? QString() : written.error();
     });
 }

@@ -26,8 +26,9 @@ class QTimer;
 class RecordSaver : public QObject {
     Q_OBJECT
 public:
-    // takeRecord makes the value to store; it is called on the main thread.
-    RecordSaver(Defaults& defaults, Alerts& alerts, std::function<plist::Object()> takeRecord, QObject* parent = nullptr);
+    // takeRecord makes the values to store ("previousSongs" and what goes
+    // with it); it is called on the main thread.
+    RecordSaver(Defaults& defaults, Alerts& alerts, std::function<plist::Object::Dict()> takeRecord, QObject* parent = nullptr);
     ~RecordSaver() override;
 
     // A read-only run (a dry run, a plan) never writes.
@@ -48,7 +49,7 @@ private:
 
     Defaults& defaults_;
     Alerts& alerts_;
-    std::function<plist::Object()> takeRecord_;
+    std::function<plist::Object::Dict()> takeRecord_;
     bool readOnly_ = false;
     bool dirty_ = false;
     QTimer* timer_ = nullptr;

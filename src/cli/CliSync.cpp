@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QJsonArray>
+#include <QMap>
 #include <QTimer>
 
 #include <csignal>
@@ -88,15 +89,16 @@ void printPlan(Controller& c, const Pending& p) {
     for (const Record& r : work.copies) print(QStringLiteral("copy     ") + rel(r->to));
 }
 
-QString summary(const Pending& planned, const Pending& left) {
+// What was really done: the workers count each record they carried out.
+QString summary(const Controller::DoneCounts& counts) {
     QStringList done;
     auto add = [&](std::size_t n, const char* what) {
         if (n) done.append(QStringLiteral("%1 %2").arg(n).arg(QLatin1String(what)));
     };
-    add(planned.conversions - std::min(planned.conversions, left.conversions), "converted");
-    add(planned.copies - std::min(planned.copies, left.copies), "copied");
-    add(planned.moves - std::min(planned.moves, left.moves), "moved");
-    add(planned.deletions - std::min(planned.deletions, left.deletions), "removed");
+    add(counts.converted, "converted");
+    add(counts.copied, "copied");
+    add(counts.moved, "moved");
+    add(counts.removed, "removed");
     return done.isEmpty() ? QStringLiteral("nothing changed") : done.join(QStringLiteral(", "));
 }
 
@@ -169,7 +171,7 @@ int syncCommand(const Options& o) {
     c.stopWorkers();
 
     if (interrupted) {
-        print(QStringLiteral("Interrupted: ") + summary(planned, pendingOf(c)) + u'.');
+        print(QStringLiteral("Interrupted: ") + summary(c.done()) + u'.');
         return 128 + signals.lastSignal();
     }
     Pending left = pendingOf(c);
@@ -179,14 +181,18 @@ int syncCommand(const Options& o) {
     }
     c.updateStatus();
     QString room = c.status().freeSpace;
-    print(QStringLiteral("Done: ") + summary(planned, left) + u'.' + (room.isEmpty() ? QString() : u' ' + room + u'.'));
-    if (left.copies || left.moves || left.deletions) {
-        QStringList failed;
+    print(QStringLiteral("Done: ") + summary(c.done()) + u'.' + (room.isEmpty() ? QString() : u' ' + room + u'.'));
+    if (left.copies || left.moves || left.deletions || !c.failures().isEmpty()) {
+        // Each file once, with the system's reason when one was given.
+        QMap<QString, QString> failed;
         Controller::PendingWork work = c.pending();
-        for (const Record& r : work.copies) failed.append(QStringLiteral("  ") + r->to + QStringLiteral(" (from ") + r->from + u')');
-        for (const Record& r : work.moves) failed.append(QStringLiteral("  ") + r->to + QStringLiteral(" (moving ") + r->from + u')');
-        for (const Record& r : work.deletions) failed.append(QStringLiteral("  ") + r->from + QStringLiteral(" (removing)"));
-        fail(QStringLiteral("%1 files could not be put in place:\n%2").arg(failed.size()).arg(failed.join(u'\n')));
+        for (const Record& r : work.copies) failed.insert(r->to, QStringLiteral("from ") + r->from);
+        for (const Record& r : work.moves) failed.insert(r->to, QStringLiteral("moving ") + r->from);
+        for (const Record& r : work.deletions) failed.insert(r->from, QStringLiteral("removing"));
+        for (auto it = c.failures().constBegin(); it != c.failures().constEnd(); ++it) failed.insert(it.key(), it.value());
+        QStringList lines;
+        for (auto it = failed.constBegin(); it != failed.constEnd(); ++it) lines.append(QStringLiteral("  %1 (%2)").arg(it.key(), it.value()));
+        fail(QStringLiteral("%1 files could not be put in place:\n%2").arg(lines.size()).arg(lines.join(u'\n')));
         return 1;
     }
     return session.ui().hadWarnings() ? 1 : 0;

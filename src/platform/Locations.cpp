@@ -37,6 +37,8 @@ QString volumesFolder() {
 #endif
 }
 
+bool volumesFolderGiven() { return !g_volumesOverride.isEmpty() || !envPath("BRISLE_VOLUMES").isEmpty(); }
+
 void setVolumesFolder(const QString& folder) {
     g_volumesOverride = folder.isEmpty() ? QString() : withSlash(QDir::cleanPath(QDir::current().absoluteFilePath(folder)));
 }

@@ -12,6 +12,9 @@ namespace Locations {
 QString volumesFolder();
 // Set once at start-up (the --volumes option), before any thread starts.
 void setVolumesFolder(const QString& folder);
+// Whether the volumes folder was given (--volumes or $BRISLE_VOLUMES) rather
+// than the system's: only there may plain folders stand for volumes.
+bool volumesFolderGiven();
 
 // $XDG_CONFIG_HOME/Brisle/Brisle.plist
 QString defaultSettingsFile();

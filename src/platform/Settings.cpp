@@ -38,6 +38,7 @@ const std::vector<Setting>& table() {
             managed("previousSongs", "files Brisle has put on the player"),
             managed("wantedStuff", "the selection"),
             managed("wantedSongs", "the older form of the selection"),
+            managed("playerWasMountPoint", "the player's volume was a mount point when the record was saved"),
         };
     }();
     return settings;
@@ -100,6 +101,7 @@ bool hasExpectedType(const Setting& s, const plist::Object& v) {
     case Type::Integer: return v.ifInteger() != nullptr;
     case Type::Managed:
         if (s.key == "wantedSongs") return v.ifArray() != nullptr;
+        if (s.key == "playerWasMountPoint") return v.ifBool() != nullptr;
         return v.ifDict() != nullptr;
     }
     return false;
@@ -109,6 +111,7 @@ QString describe(const Setting& s, const plist::Object& v) {
     if (s.type == Type::Managed) {
         if (s.key == "previousSongs") return QStringLiteral("%1 files").arg(v.ifDict() ? v.ifDict()->size() : 0);
         if (s.key == "wantedSongs") return QStringLiteral("%1 songs").arg(v.ifArray() ? v.ifArray()->size() : 0);
+        if (auto* b = v.ifBool()) return *b ? QStringLiteral("true") : QStringLiteral("false");
         auto count = [&](const char* key) {
             const plist::Object* list = v.find(key);
             return list && list->ifArray() ? list->ifArray()->size() : 0;

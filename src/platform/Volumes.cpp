@@ -348,6 +348,13 @@ std::optional<MountEntry> mountHolding(const QString& path, const std::vector<Mo
 
 std::optional<MountEntry> mountHolding(const QString& path) { return mountHolding(path, readMountTable()); }
 
+bool isMountPoint(const QString& folder) {
+    QString canonical = QFileInfo(folder).canonicalFilePath();
+    if (canonical.isEmpty()) return false;
+    auto mount = mountHolding(canonical);
+    return mount && mount->mountPoint == canonical;
+}
+
 QString fileSystemTypeOf(const QString& path) {
     auto mount = mountHolding(path);
     return mount ? mount->fileSystemType : QString();

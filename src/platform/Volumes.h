@@ -49,6 +49,9 @@ std::optional<QString> pathInVolumesFolder(const QString& mountPoint);
 std::optional<MountEntry> mountHolding(const QString& path);
 std::optional<MountEntry> mountHolding(const QString& path, const std::vector<MountEntry>& table);
 
+// Whether a folder is itself a mount point in the mount table now.
+bool isMountPoint(const QString& folder);
+
 // The mount table's type of the mount holding the path, "" when unknown.
 QString fileSystemTypeOf(const QString& path);
 // FAT and exFAT, in-kernel or through FUSE ("fuse.fusefat" counts). A "fuseblk"

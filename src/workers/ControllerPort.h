@@ -29,4 +29,11 @@ public:
     virtual bool moveListUpdated() = 0;
     virtual void writePreviousFiles() = 0;
     virtual void updateStatus() = 0;
+    // One record was carried out (a conversion, copy, move or removal).
+    virtual void workDone(const Record& /*record*/) {}
+    // A file on the player could not be copied, moved or removed; the reason
+    // is the system's. Its record stays as it was.
+    virtual void fileFailed(const QString& /*path*/, const QString& /*reason*/) {}
+    // The player's volume went away during a pass: the copier stopped.
+    virtual void playerGone() {}
 };

@@ -118,7 +118,10 @@ void Convertor::convert(const Record& record) {
         return;
     }
     if (playerfiles::moveFile(temp, song->cachePath())) {
-        callRoot([this] { root_.runCopier(); });
+        callRoot([this, &record] {
+            root_.workDone(record);
+            root_.runCopier();
+        });
     } else {
         playerfiles::removeFile(temp);
     }

@@ -56,12 +56,13 @@ void Copier::process() {
     };
     copies = snapshot(toCopyList_);
     moves = snapshot(toMoveList_);
+    gone_ = false;
     for (;;) {
         if (stopping()) break;
         serveDeletions(guard);
         if (callRoot([this] { return root_.moveListUpdated(); })) moves = snapshot(toMoveList_);
         serveMoves(moves, guard);
-        if (stopping()) break;
+        if (stopping() || gone_) break;
         if (callRoot([this] { return root_.copyListUpdated(); })) copies = snapshot(toCopyList_);
         if (!copyOne(copies, guard)) break;
     }
@@ -84,25 +85,43 @@ void Copier::process() {
     });
 }
 
+void Copier::stopForGonePlayer() {
+    gone_ = true;
+    callRoot([this] { root_.playerGone(); });
+}
+
 void Copier::serveDeletions(const PlayerGuard& guard) {
     std::unique_lock lock(*todoLock_);
     if (toDeleteList_->empty()) return;  // nothing to show or clear
     while (!toDeleteList_->empty()) {
         Record record = toDeleteList_->takeFirst();
-        previousFiles_->remove(record->from);
-        // The plan names a file as it is spelled on disk; the record knows it
-        // by its decomposed name.
-        previousFiles_->remove(decomposed(record->from));
         lock.unlock();
         callRoot([this, &record] {
-            root_.writePreviousFiles();
             root_.setCopyingSong(nullptr);
             root_.setMovingSong(nullptr);
             if (record->song) root_.setDeletingSong(record->song);
         });
+        // The record forgets a file only once it is gone: one that could not
+        // be removed (a read-only player) is still there, still ours.
+        std::expected<void, QString> removed = std::unexpected(QStringLiteral("not inside the player folder"));
         if (guard.contains(record->from)) {
-            playerfiles::removeFile(record->from);
-            playerfiles::fileRemovedFrom(pathByRemovingLastComponent(record->from), guard.folder());
+            removed = playerfiles::removeFile(record->from);
+            if (removed) playerfiles::fileRemovedFrom(pathByRemovingLastComponent(record->from), guard.folder());
+        }
+        if (removed) {
+            {
+                std::lock_guard forget(*todoLock_);
+                previousFiles_->remove(record->from);
+                // The plan names a file as it is spelled on disk; the record
+                // knows it by its decomposed name.
+                previousFiles_->remove(decomposed(record->from));
+            }
+            callRoot([this, &record] {
+                root_.workDone(record);
+                root_.writePreviousFiles();
+            });
+        } else {
+            callRoot([this, &record, &removed] { root_.fileFailed(record->from, removed.error()); });
         }
         lock.lock();
     }
@@ -116,21 +135,30 @@ void Copier::serveMoves(std::deque<Record>& moves, const PlayerGuard& guard) {
         Record record = moves.front();
         moves.pop_front();
         callRoot([this, &record] { root_.setMovingSong(record); });
-        bool safe = guard.contains(record->from) && guard.contains(record->to);
-        if (safe) {
+        if (!guard.volumeStillMounted()) {
+            stopForGonePlayer();
+            return;
+        }
+        std::expected<void, QString> moved = std::unexpected(QStringLiteral("not inside the player folder"));
+        if (guard.contains(record->from) && guard.contains(record->to)) {
             playerfiles::fileWillBeAddedTo(pathByRemovingLastComponent(record->to));
-            playerfiles::moveFile(record->from, record->to);
-            playerfiles::fileRemovedFrom(pathByRemovingLastComponent(record->from), guard.folder());
+            moved = playerfiles::moveFile(record->from, record->to);
+            if (moved) playerfiles::fileRemovedFrom(pathByRemovingLastComponent(record->from), guard.folder());
         }
         {
             std::lock_guard lock(*todoLock_);
             toMoveList_->removeIdentical(record.get());
-            if (safe) {
+            // A move that failed leaves the file, and its record, where they were.
+            if (moved) {
                 previousFiles_->remove(decomposed(record->from));
                 previousFiles_->insert(decomposed(record->to), record->song);
             }
         }
-        callRoot([this] { root_.writePreviousFiles(); });
+        if (moved) callRoot([this, &record] {
+            root_.workDone(record);
+            root_.writePreviousFiles();
+        });
+        else callRoot([this, &record, &moved] { root_.fileFailed(record->from, moved.error()); });
     }
     callRoot([this] {
         root_.setMovingSong(nullptr);
@@ -146,8 +174,15 @@ bool Copier::copyOne(std::deque<Record>& copies, const PlayerGuard& guard) {
     // Waits in the list until the convertor has put it in the cache.
     if (song && song->needsConversion() && !song->isCached()) return true;
     if (!guard.contains(record->to)) return true;
+    if (!guard.volumeStillMounted()) {
+        stopForGonePlayer();
+        return false;
+    }
     QString folder = pathByRemovingLastComponent(record->to);
-    if (!playerfiles::fileWillBeAddedTo(folder)) return true;
+    if (!playerfiles::fileWillBeAddedTo(folder)) {
+        callRoot([this, &record, &folder] { root_.fileFailed(record->to, QStringLiteral("the folder %1 could not be made").arg(folder)); });
+        return true;
+    }
     callRoot([this, &record] { root_.setCopyingSong(record); });
     if (fsys::existsNoFollow(record->to)) {
         // Already in place: nothing to do. Otherwise the file in the way goes,
@@ -155,8 +190,9 @@ bool Copier::copyOne(std::deque<Record>& copies, const PlayerGuard& guard) {
         if (!sameFile(record->from, record->to)) playerfiles::removeFile(record->to);
         return true;
     }
-    if (!playerfiles::copyFile(record->from, record->to)) {
+    if (auto copied = playerfiles::copyFile(record->from, record->to); !copied) {
         playerfiles::fileRemovedFrom(folder, guard.folder());
+        callRoot([this, &record, &copied] { root_.fileFailed(record->to, copied.error()); });
         return true;
     }
     playerfiles::removeFile(hiddenPath(record->to));
@@ -165,6 +201,9 @@ bool Copier::copyOne(std::deque<Record>& copies, const PlayerGuard& guard) {
         toCopyList_->removeMatching(record->to, record->from);
         previousFiles_->insert(record->to, song);
     }
-    callRoot([this] { root_.writePreviousFiles(); });
+    callRoot([this, &record] {
+        root_.workDone(record);
+        root_.writePreviousFiles();
+    });
     return true;
 }

@@ -37,6 +37,7 @@ protected:
     void process() override;
 
 private:
+    void stopForGonePlayer();
     void serveDeletions(const class PlayerGuard& guard);
     void serveMoves(std::deque<Record>& snapshot, const class PlayerGuard& guard);
     // False when the copy snapshot is used up.
@@ -48,4 +49,5 @@ private:
     RecordList* toMoveList_ = nullptr;
     RecordList* toDeleteList_ = nullptr;
     QHash<QString, Song*>* previousFiles_ = nullptr;
+    bool gone_ = false;  // the player's volume went away during this pass
 };

@@ -23,6 +23,15 @@ QString errorText(const QString& what) { return what + QStringLiteral(": ") + QS
 
 QString canonicalOrEmpty(const QString& path) { return QFileInfo(path).canonicalFilePath(); }
 
+// A folder on another device than its parent is a mount point: two stats,
+// cheap enough to ask before every file.
+bool isMountedHere(const QString& folder) {
+    struct stat self, parent;
+    if (::stat(fsys::encode(folder).constData(), &self) != 0) return false;
+    if (::stat(fsys::encode(pathByRemovingLastComponent(folder)).constData(), &parent) != 0) return false;
+    return self.st_dev != parent.st_dev;
+}
+
 bool hasDotComponent(const QString& path) {
     for (const QString& part : path.split(u'/'))
         if (part == u"." || part == u"..") return true;
@@ -36,7 +45,11 @@ PlayerGuard::PlayerGuard(QString playerFolder) {
     if (!QDir::isAbsolutePath(playerFolder) || playerFolder == u"/" || hasDotComponent(playerFolder)) return;
     folder_ = decomposed(playerFolder);
     canonical_ = canonicalOrEmpty(playerFolder);
+    QString name = driveNameFromPath(playerFolder);
+    if (!name.isEmpty() && isMountedHere(Locations::volumesFolder() + name)) volume_ = Locations::volumesFolder() + name;
 }
+
+bool PlayerGuard::volumeStillMounted() const { return volume_.isEmpty() || isMountedHere(volume_); }
 
 bool PlayerGuard::contains(const QString& path) const {
     if (folder_.isEmpty() || hasDotComponent(path)) return false;
@@ -173,7 +186,10 @@ std::expected<void, QString> moveFile(const QString& from, const QString& to) {
     return failed();
 }
 
-bool removeFile(const QString& path) { return ::unlink(fsys::encode(path).constData()) == 0; }
+std::expected<void, QString> removeFile(const QString& path) {
+    if (::unlink(fsys::encode(path).constData()) == 0 || errno == ENOENT) return {};
+    return std::unexpected(errorText(QStringLiteral("removing ") + path));
+}
 
 namespace {
 

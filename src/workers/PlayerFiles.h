@@ -19,10 +19,15 @@ public:
     bool isValid() const { return !folder_.isEmpty(); }
     // True for paths strictly inside the player folder.
     bool contains(const QString& path) const;
+    // False once the player's volume, a mount point when the guard was
+    // made, is no longer one: its empty mount point is this computer's own
+    // disk, and nothing may be made there.
+    bool volumeStillMounted() const;
 
 private:
     QString folder_;      // as stored, NFD, no trailing "/"
     QString canonical_;   // with symbolic links resolved, when it exists
+    QString volume_;      // the volume's folder, when it was a mount point
 };
 
 namespace playerfiles {
@@ -32,7 +37,7 @@ namespace playerfiles {
 std::expected<void, QString> copyFile(const QString& from, const QString& to);
 // Renames; fails rather than replace a file already at "to".
 std::expected<void, QString> moveFile(const QString& from, const QString& to);
-bool removeFile(const QString& path);
+std::expected<void, QString> removeFile(const QString& path);
 
 // Folder operations of the copier and the sort on disk. A folder is made only
 // inside a volume (never the volume folder itself); removing stops at the

@@ -113,18 +113,18 @@ TEST(PlayerVolume, MountsAndUnmountsOfThePlayerAreFollowed) {
     EXPECT_TRUE(waitUntil([&] { return c.mounted(); }, 15000)) << "a mount sets it, whether the folder is there yet or not";
     EXPECT_EQ(events, 2);
 
-    // The test is on the text: a volume PLAYER counts for a player on "PLAYER 2",
-    // another volume does not, and without a player nothing counts.
+    // Which events concern the player is a test on the text: a volume PLAYER
+    // counts for a player on "PLAYER 2", another volume does not, and without a
+    // player nothing counts. Whether it is mounted then is the volume's own
+    // answer: "PLAYER 2" is not there.
     choose("PLAYER 2");
-    auto counts = [&](const char* volume) {
-        c.setMounted(false);
-        c.diskMounted(w.volumesFolder() + QLatin1String(volume));
-        return c.mounted();
-    };
-    EXPECT_TRUE(counts("PLAYER"));
-    EXPECT_FALSE(counts("OTHER"));
+    EXPECT_TRUE(c.volume().concerns(w.volumesFolder() + QStringLiteral("PLAYER")));
+    EXPECT_FALSE(c.volume().concerns(w.volumesFolder() + QStringLiteral("OTHER")));
+    c.setMounted(false);
+    c.diskMounted(w.volumesFolder() + QStringLiteral("PLAYER"));
+    EXPECT_FALSE(c.mounted()) << "an empty or missing mount point is no player";
     ASSERT_TRUE(defaults.remove("pathToPlayer"));
-    EXPECT_FALSE(counts("PLAYER"));
+    EXPECT_FALSE(c.volume().concerns(w.volumesFolder() + QStringLiteral("PLAYER")));
 }
 
 }  // namespace

@@ -53,11 +53,11 @@ TEST_F(Messaging, WorkerCallsRunOnTheMainThreadInOrderAndNeverUnderTheLock) {
     ASSERT_TRUE(port.pass(copier.worker, QStringLiteral("copier busy 0")));
     port.after = nullptr;
     EXPECT_EQ(changes(port.calls), (QStringList{"copier busy 1",
-                                           "write", "deleting Three",  // forgotten and saved before the file goes
+                                           "deleting Three", "write",  // forgotten and saved once the file is gone
                                            "write",                    // a file without song leaves the deleting item alone
                                            "moving 01 Two.mp3", "write",
                                            "copying 1.mp3", "write",
-                                           "write", "deleting One",    // served before the next copy
+                                           "deleting One", "write",    // served before the next copy
                                            "copying 2.mp3", "write",
                                            "copier busy 0"}))
         << port.calls.join(u", ").toStdString();
