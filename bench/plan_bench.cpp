@@ -13,11 +13,15 @@
 // The CPU time of each pass is shown beside its wall time: on a busy machine
 // it moves less.
 //
-// usage: plan_bench [--tracks N]... [--runs R] [--dir FOLDER] [--keep]
+// usage: plan_bench [--tracks N]... [--runs R] [--dir FOLDER] [--keep] [--brisle PROGRAM]...
 //   defaults: --tracks 20000 --tracks 40000 --runs 7; the empty-player plan
 //   is measured for the smallest N. --keep leaves the work folder and prints
 //   the command that runs one pass alone, for perf or callgrind:
 //     plan_bench --child SETTINGS LIBRARY CACHE VOLUMES
+//   --brisle PROGRAM times the whole command "PROGRAM plan --json" (output
+//   thrown away) against each steady player instead of the pass alone: the
+//   record of N files is printed as well as planned. Given several times, the
+//   programs (say, two builds) take turns in the same rounds.
 
 #include "BenchSupport.h"
 #include "app/Controller.h"
@@ -46,6 +50,8 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace {
 
@@ -292,6 +298,82 @@ double measure(const char* label, const Setup& s, const QString& settings, int r
     return first;
 }
 
+// ---- the whole command ----
+
+struct CommandRun {
+    double seconds, cpu;
+    long maxRssKb;
+};
+
+double now() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+// Runs "PROGRAM plan --json" against the steady player, its output thrown
+// away and its cache folder inside the work folder.
+std::optional<CommandRun> runCommand(const std::string& program, const Setup& s) {
+    std::string settings = s.steadySettings.toStdString(), library = s.library.toStdString(), volumes = Locations::volumesFolder().toStdString();
+    std::string cacheHome = "XDG_CACHE_HOME=" + s.cache.toStdString() + "xdg";
+    std::vector<const char*> argv = {program.c_str(), "plan", "--json", "--config", settings.c_str(), "--library", library.c_str(), "--volumes",
+                                     volumes.c_str(), nullptr};
+    std::vector<char*> env;
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, "XDG_CACHE_HOME=", 15) != 0) env.push_back(*e);
+    env.push_back(cacheHome.data());
+    env.push_back(nullptr);
+    double start = now();
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null = ::open("/dev/null", O_WRONLY);
+        if (null < 0 || dup2(null, 1) < 0) _exit(126);
+        execve(argv[0], const_cast<char**>(argv.data()), env.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return std::nullopt;
+    double seconds = now() - start;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "%s plan --json: exit status %d\n", program.c_str(), WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+        return std::nullopt;
+    }
+    double cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+    return CommandRun{seconds, cpu, usage.ru_maxrss};
+}
+
+// A warm-up run of each program, then `runs` rounds in which they take
+// turns; answers each program's median wall time.
+std::vector<double> measureCommands(int n, const std::vector<std::string>& programs, const Setup& s, int runs) {
+    std::vector<std::vector<CommandRun>> results(programs.size());
+    for (int i = 0; i <= runs; ++i) {
+        for (std::size_t p = 0; p < programs.size(); ++p) {
+            std::optional<CommandRun> r = runCommand(programs[p], s);
+            if (!r) std::exit(1);
+            if (i == 0) continue;
+            std::printf("plan --json N=%d %s: run %d: %.3f s (cpu %.3f s), peak resident %.0f MB\n", n, programs[p].c_str(), i, r->seconds, r->cpu,
+                        double(r->maxRssKb) / 1024);
+            std::fflush(stdout);
+            results[p].push_back(*r);
+        }
+    }
+    std::vector<double> medians;
+    for (std::size_t p = 0; p < programs.size(); ++p) {
+        auto median = [&](auto field) {
+            std::vector<double> v;
+            for (const CommandRun& r : results[p]) v.push_back(double(field(r)));
+            std::sort(v.begin(), v.end());
+            return v[v.size() / 2];
+        };
+        double wall = median([](const CommandRun& r) { return r.seconds; }), cpu = median([](const CommandRun& r) { return r.cpu; });
+        std::printf("plan --json N=%d %s: median %.3f s (cpu %.3f s), peak resident %.0f MB\n", n, programs[p].c_str(), wall, cpu,
+                    median([](const CommandRun& r) { return r.maxRssKb; }) / 1024);
+        medians.push_back(wall);
+    }
+    return medians;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -308,14 +390,16 @@ int main(int argc, char** argv) {
     bool keep = false;
     int runs = 7;
     QString dirArg;
+    std::vector<std::string> programs;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--tracks" && i + 1 < argc) sizes.push_back(std::max(1, std::atoi(argv[++i])));
         else if (a == "--runs" && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
         else if (a == "--dir" && i + 1 < argc) dirArg = QString::fromLocal8Bit(argv[++i]);
         else if (a == "--keep") keep = true;
+        else if (a == "--brisle" && i + 1 < argc) programs.push_back(argv[++i]);
         else {
-            std::fprintf(stderr, "usage: %s [--tracks N]... [--runs R] [--dir FOLDER] [--keep]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--tracks N]... [--runs R] [--dir FOLDER] [--keep] [--brisle PROGRAM]...\n", argv[0]);
             return 2;
         }
     }
@@ -334,19 +418,34 @@ int main(int argc, char** argv) {
     }
 
     std::vector<std::pair<int, double>> steady;
+    std::vector<std::vector<double>> commands;
     for (int n : sizes) {
         Setup s = prepare(dir.path(), n);
-        std::string label = "steady N=" + std::to_string(n);
         if (keep) {
             for (const QString& settings : {s.steadySettings, s.firstSettings})
                 std::printf("one pass: %s --child '%s' '%s' '%s' '%s'\n", argv[0], qPrintable(settings), qPrintable(s.library), qPrintable(s.cache),
                             qPrintable(Locations::volumesFolder()));
         }
+        if (!programs.empty()) {
+            commands.push_back(measureCommands(n, programs, s, runs));
+            continue;
+        }
+        std::string label = "steady N=" + std::to_string(n);
         steady.emplace_back(n, measure(label.c_str(), s, s.steadySettings, runs));
         if (n == sizes.front()) {
             std::string firstLabel = "first sync N=" + std::to_string(n);
             measure(firstLabel.c_str(), s, s.firstSettings, runs);
         }
+    }
+    if (!programs.empty()) {
+        for (std::size_t p = 0; p < programs.size(); ++p) {
+            std::printf("summary %s plan --json:", programs[p].c_str());
+            for (std::size_t i = 0; i < sizes.size(); ++i) std::printf("  %d: %.3f s", sizes[i], commands[i][p]);
+            if (sizes.size() >= 2)
+                std::printf("  (ratio %d/%d: %.2f)", sizes.back(), sizes.front(), commands.back()[p] / commands.front()[p]);
+            std::printf("\n");
+        }
+        return 0;
     }
     std::printf("summary:");
     for (const auto& [n, seconds] : steady) std::printf("  steady %d: %.3f s", n, seconds);

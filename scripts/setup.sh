@@ -10,6 +10,7 @@ packages=(
     qt6-base-dev libgl-dev
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libtag1-dev ffmpeg
     libgtest-dev libbenchmark-dev
+    rapidjson-dev
     clang-14 libclang-rt-14-dev
     python3
     fuse3 fusefat mtools dosfstools

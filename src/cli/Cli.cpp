@@ -3,9 +3,8 @@
 #include "CliSession.h"
 #include "platform/Locations.h"
 
-#include <QJsonDocument>
-
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <optional>
@@ -107,9 +106,11 @@ void print(const QString& text) {
     std::fputc('\n', stdout);
 }
 
-void printJson(const QJsonObject& object) {
-    QByteArray bytes = QJsonDocument(object).toJson(QJsonDocument::Indented);
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
+int finishJson(JsonWriter& json) {
+    int error = json.finish();
+    if (error == 0) return 0;
+    fail(QStringLiteral("cannot write the output: ") + QString::fromLocal8Bit(std::strerror(error)));
+    return 1;
 }
 
 }  // namespace cli

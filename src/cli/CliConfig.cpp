@@ -5,7 +5,7 @@
 
 #include "platform/Settings.h"
 
-#include <QJsonArray>
+#include <unordered_set>
 
 namespace cli {
 
@@ -16,34 +16,43 @@ using settings::Type;
 
 QString keyText(std::string_view key) { return QString::fromLatin1(key.data(), qsizetype(key.size())); }
 
-QJsonValue jsonOf(const plist::Object& v) {
-    if (auto* b = v.ifBool()) return *b;
-    if (auto* i = v.ifInteger()) return qint64(*i);
-    if (auto* d = v.ifReal()) return *d;
-    if (auto* s = v.ifString()) return QString::fromStdString(*s);
-    if (auto* a = v.ifArray()) {
-        QJsonArray out;
-        for (const auto& item : *a) out.append(jsonOf(item));
-        return out;
+// Dates and data have no JSON form and are written as null. A dict read
+// from a file may repeat a key; the first is the one the program reads.
+void writeValue(JsonWriter& json, const plist::Object& v) {
+    if (auto* b = v.ifBool()) json.value(*b);
+    else if (auto* i = v.ifInteger()) json.value(qint64(*i));
+    else if (auto* r = v.ifReal()) json.value(*r);
+    else if (auto* s = v.ifString()) json.value(QString::fromStdString(*s));
+    else if (auto* a = v.ifArray()) {
+        json.beginArray();
+        for (const auto& item : *a) writeValue(json, item);
+        json.endArray();
+    } else if (auto* dict = v.ifDict()) {
+        std::unordered_set<std::string_view> seen;
+        json.beginObject();
+        for (const auto& [k, item] : *dict) {
+            if (!seen.insert(k).second) continue;
+            json.key(QString::fromStdString(k));
+            writeValue(json, item);
+        }
+        json.endObject();
+    } else {
+        json.null();
     }
-    if (auto* d = v.ifDict()) {
-        QJsonObject out;
-        for (const auto& [k, item] : *d) out.insert(QString::fromStdString(k), jsonOf(item));
-        return out;
-    }
-    return {};
 }
 
 int show(Session& session, const Options& o) {
     Defaults& d = session.defaults();
     if (o.json) {
-        QJsonObject out;
+        JsonWriter json;
+        json.beginObject();
         for (const Setting& s : settings::table()) {
-            std::optional<plist::Object> v = d.object(s.key);
-            out.insert(keyText(s.key), v ? jsonOf(*v) : QJsonValue());
+            json.key(s.key);
+            if (std::optional<plist::Object> v = d.object(s.key)) writeValue(json, *v);
+            else json.null();
         }
-        printJson(out);
-        return 0;
+        json.endObject();
+        return finishJson(json);
     }
     print(QStringLiteral("Settings file: ") + d.filePath());
     for (const Setting& s : settings::table()) {

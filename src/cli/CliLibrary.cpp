@@ -2,16 +2,14 @@
 
 #include "CliSession.h"
 
-#include <QJsonArray>
-
 namespace cli {
 
 namespace {
 
-QJsonArray persistentIds(const std::vector<Song*>& songs) {
-    QJsonArray ids;
-    for (const Song* s : songs) ids.append(s->persistentId());
-    return ids;
+void writeIds(JsonWriter& json, const std::vector<Song*>& songs) {
+    json.beginArray();
+    for (const Song* s : songs) json.value(s->persistentId());
+    json.endArray();
 }
 
 }  // namespace
@@ -25,48 +23,56 @@ int libraryCommand(const Options& o) {
     if (!session.loadLibrary()) return 1;
     const Controller& c = session.controller();
     const Library& lib = c.library();
+    Library::Counts counts = lib.counts();
 
-    QJsonArray songs;
+    JsonWriter json;
+    json.beginObject();
+    json.field("libraryPath", c.pathToItunes());
+    json.field("candidates", counts.candidates);
+    json.field("usable", counts.usable);
+    json.key("songs");
+    json.beginArray();
     for (const auto& s : lib.songs()) {
-        songs.append(QJsonObject{
-            {QStringLiteral("trackId"), qint64(s->trackId())},
-            {QStringLiteral("persistentId"), s->persistentId()},
-            {QStringLiteral("name"), s->dict()["Name"].isString() ? QJsonValue(s->name()) : QJsonValue()},
-            {QStringLiteral("album"), s->albumName()},
-            {QStringLiteral("index"), s->index()},
-            {QStringLiteral("needsConversion"), s->needsConversion()},
-            {QStringLiteral("cachePath"), s->cachePath()},
-            {QStringLiteral("albumPath"), s->albumPath()},
-            {QStringLiteral("copiedSize"), qint64(s->copiedSize())},
-        });
+        json.beginObject();
+        json.field("trackId", s->trackId());
+        json.field("persistentId", s->persistentId());
+        json.key("name");
+        if (s->dict()["Name"].isString()) json.value(s->name());
+        else json.null();
+        json.field("album", s->albumName());
+        json.field("index", s->index());
+        json.field("needsConversion", s->needsConversion());
+        json.field("cachePath", s->cachePath());
+        json.field("albumPath", s->albumPath());
+        json.field("copiedSize", s->copiedSize());
+        json.endObject();
     }
-    QJsonArray albums;
+    json.endArray();
+    json.key("albums");
+    json.beginArray();
     for (const auto& a : lib.albums()) {
-        albums.append(QJsonObject{
-            {QStringLiteral("name"), a->name()},
-            {QStringLiteral("artist"), a->artist()},
-            {QStringLiteral("tracks"), persistentIds(a->tracks())},
-        });
+        json.beginObject();
+        json.field("name", a->name());
+        json.field("artist", a->artist());
+        json.key("tracks");
+        writeIds(json, a->tracks());
+        json.endObject();
     }
-    QJsonArray playlists;
+    json.endArray();
+    json.key("playlists");
+    json.beginArray();
     for (const QString& id : lib.playlistIds()) {
         const Album* p = lib.playlistWithID(id);
-        playlists.append(QJsonObject{
-            {QStringLiteral("id"), id},
-            {QStringLiteral("name"), p->name()},
-            {QStringLiteral("tracks"), persistentIds(p->tracks())},
-        });
+        json.beginObject();
+        json.field("id", id);
+        json.field("name", p->name());
+        json.key("tracks");
+        writeIds(json, p->tracks());
+        json.endObject();
     }
-    Library::Counts counts = lib.counts();
-    printJson(QJsonObject{
-        {QStringLiteral("libraryPath"), c.pathToItunes()},
-        {QStringLiteral("candidates"), counts.candidates},
-        {QStringLiteral("usable"), counts.usable},
-        {QStringLiteral("songs"), songs},
-        {QStringLiteral("albums"), albums},
-        {QStringLiteral("playlists"), playlists},
-    });
-    return 0;
+    json.endArray();
+    json.endObject();
+    return finishJson(json);
 }
 
 }  // namespace cli

@@ -4,8 +4,6 @@
 
 #include "CliSession.h"
 
-#include <QJsonArray>
-
 #include <functional>
 
 namespace cli {
@@ -73,39 +71,39 @@ QString checkMark(int checked) {
 
 QString modeName(int mode) { return mode ? QStringLiteral("As albums") : QStringLiteral("As playlist"); }
 
-QJsonObject itemJson(const SYWanted* item) {
-    QJsonObject o{
-        {QStringLiteral("type"), item->type()},
-        {QStringLiteral("name"), item->valueForKey("Name").toString()},
-        {QStringLiteral("checked"), item->Checked()},
-    };
+void writeItem(JsonWriter& json, const SYWanted* item) {
+    json.beginObject();
+    json.field("type", item->type());
+    json.field("name", item->valueForKey("Name").toString());
+    json.field("checked", item->Checked());
     if (auto* p = dynamic_cast<const SYWantedPlaylist*>(item)) {
-        o.insert(QStringLiteral("kind"), QStringLiteral("playlist"));
-        o.insert(QStringLiteral("id"), p->persistentID());
-        o.insert(QStringLiteral("mode"), modeName(p->mode()));
+        json.field("kind", QStringLiteral("playlist"));
+        json.field("id", p->persistentID());
+        json.field("mode", modeName(p->mode()));
     } else if (auto* a = dynamic_cast<const SYWantedAlbum*>(item)) {
-        o.insert(QStringLiteral("kind"), QStringLiteral("album"));
-        o.insert(QStringLiteral("artist"), a->album()->artist());
-        QJsonArray tracks;
+        json.field("kind", QStringLiteral("album"));
+        json.field("artist", a->album()->artist());
+        json.key("tracks");
+        json.beginArray();
         for (const auto& row : a->songs()) {
-            tracks.append(QJsonObject{
-                {QStringLiteral("index"), row->index()},
-                {QStringLiteral("name"), row->song()->name()},
-                {QStringLiteral("persistentId"), row->persistentID()},
-                {QStringLiteral("checked"), row->Checked()},
-            });
+            json.beginObject();
+            json.field("index", row->index());
+            json.field("name", row->song()->name());
+            json.field("persistentId", row->persistentID());
+            json.field("checked", row->Checked());
+            json.endObject();
         }
-        o.insert(QStringLiteral("tracks"), tracks);
+        json.endArray();
     } else if (auto* s = dynamic_cast<const SYWantedSong*>(item)) {
-        o.insert(QStringLiteral("kind"), QStringLiteral("song"));
-        o.insert(QStringLiteral("artist"), s->song()->string("Artist"));
-        o.insert(QStringLiteral("persistentId"), s->persistentID());
+        json.field("kind", QStringLiteral("song"));
+        json.field("artist", s->song()->string("Artist"));
+        json.field("persistentId", s->persistentID());
     } else if (auto* f = dynamic_cast<const SYWantedFile*>(item)) {
-        o.insert(QStringLiteral("kind"), QStringLiteral("file"));
-        o.insert(QStringLiteral("path"), f->path());
-        o.insert(QStringLiteral("remove"), f->remove());
+        json.field("kind", QStringLiteral("file"));
+        json.field("path", f->path());
+        json.field("remove", f->remove());
     }
-    return o;
+    json.endObject();
 }
 
 void printItem(const SYWanted* item) {
@@ -149,10 +147,15 @@ std::optional<T*> findWanted(Controller& c, const QString& what, const QString& 
 int list(Session& session, const Options& o) {
     std::vector<SYWanted*> items = session.controller().selection().sorted();
     if (o.json) {
-        QJsonArray array;
-        for (const SYWanted* item : items) array.append(itemJson(item));
-        printJson(QJsonObject{{QStringLiteral("player"), session.controller().pathToPlayer()}, {QStringLiteral("items"), array}});
-        return 0;
+        JsonWriter json;
+        json.beginObject();
+        json.field("player", session.controller().pathToPlayer());
+        json.key("items");
+        json.beginArray();
+        for (const SYWanted* item : items) writeItem(json, item);
+        json.endArray();
+        json.endObject();
+        return finishJson(json);
     }
     if (items.empty()) print(QStringLiteral("Nothing is selected. Add playlists, albums or songs with \"brisle select add-...\"."));
     for (const SYWanted* item : items) printItem(item);

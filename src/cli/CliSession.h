@@ -4,10 +4,10 @@
 // starts the program the way the window does, up to what a command needs.
 
 #include "CliUserInterface.h"
+#include "JsonWriter.h"
 #include "app/Controller.h"
 #include "platform/Defaults.h"
 
-#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
@@ -41,7 +41,8 @@ private:
 
 void fail(const QString& message);
 void print(const QString& text);
-void printJson(const QJsonObject& object);
+// Ends a JSON document on standard output; answers the exit status.
+int finishJson(JsonWriter& json);
 
 int libraryCommand(const Options& o);
 int selectCommand(const Options& o);

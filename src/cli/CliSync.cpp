@@ -12,17 +12,20 @@
 #include <QFileInfo>
 #include <QDir>
 #include <QEventLoop>
-#include <QJsonArray>
 #include <QMap>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 
 namespace cli {
 
 namespace {
 
-QJsonValue songId(const Song* song) { return song ? QJsonValue(song->persistentId()) : QJsonValue(); }
+void writeSongId(JsonWriter& json, const Song* song) {
+    if (song) json.value(song->persistentId());
+    else json.null();
+}
 
 struct Pending {
     std::size_t conversions = 0, copies = 0, moves = 0, deletions = 0;
@@ -49,30 +52,48 @@ bool playerReady(Controller& c) {
     return true;
 }
 
-QJsonObject planJson(Controller& c) {
-    QJsonArray convert, copy, move, del, others;
-    QJsonObject previous;
+void writeRecords(JsonWriter& json, std::string_view name, const std::vector<Record>& records, bool from, bool to) {
+    json.key(name);
+    json.beginArray();
+    for (const Record& r : records) {
+        json.beginObject();
+        json.key("song");
+        writeSongId(json, r->song);
+        if (from) json.field("from", r->from);
+        if (to) json.field("to", r->to);
+        json.endObject();
+    }
+    json.endArray();
+}
+
+void writePlan(JsonWriter& json, Controller& c) {
     Controller::PendingWork p = c.pending();
-    for (const Record& r : p.conversions) convert.append(QJsonObject{{QStringLiteral("song"), songId(r->song)}, {QStringLiteral("to"), r->to}});
-    for (const Record& r : p.copies)
-        copy.append(QJsonObject{{QStringLiteral("song"), songId(r->song)}, {QStringLiteral("from"), r->from}, {QStringLiteral("to"), r->to}});
-    for (const Record& r : p.moves)
-        move.append(QJsonObject{{QStringLiteral("song"), songId(r->song)}, {QStringLiteral("from"), r->from}, {QStringLiteral("to"), r->to}});
-    for (const Record& r : p.deletions) del.append(QJsonObject{{QStringLiteral("from"), r->from}, {QStringLiteral("song"), songId(r->song)}});
-    for (auto it = p.previousFiles.constBegin(); it != p.previousFiles.constEnd(); ++it) previous.insert(it.key(), songId(it.value()));
+    json.beginObject();
+    json.field("player", c.pathToPlayer());
+    json.field("mounted", c.mounted());
+    json.field("bytesToCopy", quint64(p.bytesToCopy));
+    writeRecords(json, "convert", p.conversions, false, true);
+    writeRecords(json, "copy", p.copies, true, true);
+    writeRecords(json, "move", p.moves, true, true);
+    writeRecords(json, "delete", p.deletions, true, false);
+    json.key("otherFiles");
+    json.beginArray();
     for (const auto& item : c.wantedStuff())
-        if (auto* f = dynamic_cast<const SYWantedFile*>(item.get())) others.append(f->path());
-    return QJsonObject{
-        {QStringLiteral("player"), c.pathToPlayer()},
-        {QStringLiteral("mounted"), c.mounted()},
-        {QStringLiteral("convert"), convert},
-        {QStringLiteral("copy"), copy},
-        {QStringLiteral("move"), move},
-        {QStringLiteral("delete"), del},
-        {QStringLiteral("otherFiles"), others},
-        {QStringLiteral("previousFiles"), previous},
-        {QStringLiteral("bytesToCopy"), qint64(p.bytesToCopy)},
-    };
+        if (auto* f = dynamic_cast<const SYWantedFile*>(item.get())) json.value(f->path());
+    json.endArray();
+    // By path: the record is a hash, and the same plan should read the same.
+    std::vector<QHash<QString, Song*>::const_iterator> previous;
+    previous.reserve(std::size_t(p.previousFiles.size()));
+    for (auto it = p.previousFiles.constBegin(); it != p.previousFiles.constEnd(); ++it) previous.push_back(it);
+    std::sort(previous.begin(), previous.end(), [](const auto& a, const auto& b) { return a.key() < b.key(); });
+    json.key("previousFiles");
+    json.beginObject();
+    for (const auto& it : previous) {
+        json.key(it.key());
+        writeSongId(json, it.value());
+    }
+    json.endObject();
+    json.endObject();
 }
 
 void printPlan(Controller& c, const Pending& p) {
@@ -115,8 +136,9 @@ int planCommand(const Options& o) {
     if (!session.restore()) return 1;
     c.checkMounted();
     c.updatePlayer();
-    printJson(planJson(c));
-    return 0;
+    JsonWriter json;
+    writePlan(json, c);
+    return finishJson(json);
 }
 
 int syncCommand(const Options& o) {

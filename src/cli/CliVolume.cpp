@@ -7,7 +7,6 @@
 #include "platform/VolumeMonitor.h"
 
 #include <QEventLoop>
-#include <QJsonArray>
 
 #include <functional>
 
@@ -62,16 +61,24 @@ int volumesCommand(const Options& o) {
     QString playerVolume = driveNameFromPath(player);
     std::vector<Volumes::MountedVolume> volumes = VolumeMonitor::mountedVolumes();
     if (o.json) {
-        QJsonArray list;
-        for (const auto& v : volumes)
-            list.append(QJsonObject{{QStringLiteral("name"), v.name},
-                                    {QStringLiteral("mountPoint"), v.mountPoint},
-                                    {QStringLiteral("fileSystem"), v.fileSystemType},
-                                    {QStringLiteral("device"), v.device},
-                                    {QStringLiteral("icon"), v.iconName},
-                                    {QStringLiteral("player"), v.name == playerVolume}});
-        printJson(QJsonObject{{QStringLiteral("volumesFolder"), Locations::volumesFolder()}, {QStringLiteral("volumes"), list}});
-        return 0;
+        JsonWriter json;
+        json.beginObject();
+        json.field("volumesFolder", Locations::volumesFolder());
+        json.key("volumes");
+        json.beginArray();
+        for (const auto& v : volumes) {
+            json.beginObject();
+            json.field("name", v.name);
+            json.field("mountPoint", v.mountPoint);
+            json.field("fileSystem", v.fileSystemType);
+            json.field("device", v.device);
+            json.field("icon", v.iconName);
+            json.field("player", v.name == playerVolume);
+            json.endObject();
+        }
+        json.endArray();
+        json.endObject();
+        return finishJson(json);
     }
     if (volumes.empty()) {
         print(QStringLiteral("No volumes are mounted in %1. Connect an MP3 player or memory card reader.").arg(Locations::volumesFolder()));

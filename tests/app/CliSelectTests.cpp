@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 using plist::Object;
 using S = QStringList;
 
@@ -107,6 +109,44 @@ TEST_F(CliSelect, SettingsAreTypedAndBadValuesRefused) {
     EXPECT_EQ(values.value(QStringLiteral("pathToPlayer")).toString(), w.playerFolder());
     EXPECT_EQ(values.value(QStringLiteral("wantedSongs")).toArray().size(), 0) << "a new player clears the older list";
     EXPECT_EQ(values.value(QStringLiteral("playerProfile")).toString(), QStringLiteral("Standard MP3 player"));
+}
+
+// The library as other programs read it: every song once with the values the
+// list shows, and albums and playlists naming their songs by ID.
+TEST_F(CliSelect, TheLibraryAsJsonGivesEachSongWithItsAlbumsAndPlaylists) {
+    const QString odd = QStringLiteral("Tab\there \"quoted\" back\\slash 🎵");
+    int x3 = w.builder.addTrack({{"Album", "X"}, {"Name", odd.toStdString()}, {"Track Number", 3}}, true, 1234);
+    int nameless = w.builder.addTrack({{"Album", "Y"}, {"Name", Object()}});
+    w.writeLibrary();
+    RunResult r = w.run({"library", "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    QJsonParseError error;
+    QJsonObject lib = QJsonDocument::fromJson(r.out.toUtf8(), &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+    EXPECT_EQ(lib.value(u"libraryPath").toString(), w.library());
+    EXPECT_EQ(lib.value(u"usable").toInt(), 7);
+    auto pid = [&](int track) { return w.builder.persistentIdOf(track); };
+    std::map<QString, QJsonObject> songs;
+    for (const QJsonValue& song : lib.value(u"songs").toArray()) songs[song[u"persistentId"].toString()] = song.toObject();
+    ASSERT_EQ(songs.size(), 7u) << "each song once";
+    const QJsonObject& third = songs[pid(x3)];
+    EXPECT_EQ(third.value(u"name").toString(), odd);
+    EXPECT_EQ(third.value(u"trackId").toInt(), x3);
+    EXPECT_EQ(third.value(u"index").toInt(), 3);
+    EXPECT_EQ(third.value(u"copiedSize").toInteger(), 1234);
+    EXPECT_EQ(third.value(u"needsConversion"), QJsonValue(false));
+    EXPECT_TRUE(third.value(u"albumPath").toString().endsWith(u".mp3")) << third.value(u"albumPath").toString().toStdString();
+    EXPECT_TRUE(songs[pid(nameless)].value(u"name").isNull());
+    EXPECT_EQ(songs[pid(loose)].value(u"album").toString(), QStringLiteral("Other songs"));
+    auto tracksOf = [&](const char* list, const QString& name) {
+        QStringList ids;
+        for (const QJsonValue& item : lib.value(QLatin1String(list)).toArray())
+            if (item[u"name"].toString() == name)
+                for (const QJsonValue& id : item[u"tracks"].toArray()) ids.append(id.toString());
+        return ids;
+    };
+    EXPECT_EQ(tracksOf("albums", QStringLiteral("X")), (S{pid(x1), pid(x2), pid(x3)}));
+    EXPECT_EQ(tracksOf("playlists", QStringLiteral("Road")), (S{pid(x1), pid(loose)}));
 }
 
 TEST_F(CliSelect, AMissingLibraryIsAnErrorWithTheAlertText) {

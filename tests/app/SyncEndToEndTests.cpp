@@ -69,6 +69,10 @@ TEST(SyncEndToEnd, APlayerFollowsItsSelectionOnARealFatVolume) {
     EXPECT_EQ(relative(plan.value(QStringLiteral("move")).toArray(), "from", w.playerFolder()), S{"Mix/03 Say _Hello_ _Live_.mp3"});
     EXPECT_EQ(relative(plan.value(QStringLiteral("move")).toArray(), "to", w.playerFolder()), S{"Other songs/01 Say _Hello_ _Live_.mp3"});
     EXPECT_EQ(plan.value(QStringLiteral("delete")).toArray().size(), 4);
+    EXPECT_EQ(plan.value(QStringLiteral("move")).toArray()[0][u"song"].toString(), w.builder.persistentIdOf(loose));
+    QJsonObject previous = plan.value(QStringLiteral("previousFiles")).toObject();
+    EXPECT_EQ(previous.size(), 8);
+    EXPECT_EQ(previous.value(w.playerFolder() + QStringLiteral("/Y/01 Why.mp3")).toString(), w.builder.persistentIdOf(y1));
 
     ASSERT_TRUE(w.ok({S{"sync"}}));
     expected = {"X/01 One.mp3", "X/03 Three.mp3", "Y/01 Why.mp3", "Other songs/01 Say _Hello_ _Live_.mp3"};
