@@ -163,6 +163,7 @@ void Controller::fileFailed(const QString& path, const QString& reason) {
 }
 
 void Controller::playerGone() {
+    ui_.warning(QStringLiteral("The player %1 went away during the sync; nothing more was written to it.").arg(driveNameFromPath(pathToPlayer())));
     checkMounted();
     updateStatus();
     updatePlayer();

@@ -113,7 +113,7 @@ bool FatImage::mount() {
     // fusefat keeps its state in globals without locks.
     // fsname alone would drop the subtype.
     const QString source = options_.source.isEmpty() ? QString() : QStringLiteral(",subtype=fusefat,fsname=") + options_.source;
-    server_->setArguments({QStringLiteral("-f"), QStringLiteral("-s"), QStringLiteral("-o"), QStringLiteral("rw+") + source, imagePath_, volumePath()});
+    server_->setArguments({QStringLiteral("-f"), QStringLiteral("-s"), QStringLiteral("-o"), (options_.readOnly ? QStringLiteral("ro") : QStringLiteral("rw+")) + source, imagePath_, volumePath()});
     server_->setStandardInputFile(QProcess::nullDevice());
     server_->setStandardOutputFile(QProcess::nullDevice());
     server_->setStandardErrorFile(logPath_);

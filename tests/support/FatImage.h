@@ -55,6 +55,7 @@ public:
         int sizeKiB = 40 * 1024;  // FAT32 wants at least about 33 MiB
         bool mountNow = true;
         QString source;  // the mount's source in the mount table ("/dev/sdz1" poses as a disk); default "fusefat"
+        bool readOnly = false;  // mounted read-only (fusefat without "rw+")
     };
 
     FatImage() : FatImage(Options{}) {}
@@ -73,6 +74,8 @@ public:
     // Both record a test failure with the reason when they fail. unmount()
     // retries while the volume is busy, for up to `patienceMs`.
     bool mount();
+    // The next mount() is read-only, or writable again.
+    void setReadOnly(bool readOnly) { options_.readOnly = readOnly; }
     bool unmount(int patienceMs = 5000);
     bool isMounted() const;
 
