@@ -87,6 +87,7 @@ bool Controller::startUp() {
 bool Controller::loadLibrary() {
     conversionOn_ = mp3EncoderAvailable();
     defaults_.registerDefaults(settings::registeredDefaults());
+    checkStoredTypes();
     QString cache = options_.cacheFolder.isEmpty() ? Locations::cacheFolder() : options_.cacheFolder;
     if (!cache.endsWith(u'/')) cache += u'/';
     songContext_ = std::make_unique<SongContext>(defaults_, conversionOn_, cache);
@@ -100,6 +101,18 @@ bool Controller::loadLibrary() {
     library_->groupAlbums();
     library_->readPlaylistsFrom(loader.document().get());
     return true;
+}
+
+void Controller::checkStoredTypes() {
+    QStringList wrong = settings::keysOfWrongType(defaults_.stored());
+    if (wrong.isEmpty()) return;
+    storedStateDamaged_ = wrong.contains(QStringLiteral("wantedStuff")) || wrong.contains(QStringLiteral("previousSongs"));
+    QString kept;
+    if (!readOnly_)
+        if (auto copy = defaults_.keepCopyAside(QStringLiteral(".damaged"))) kept = QStringLiteral(" A copy was kept as %1.").arg(*copy);
+    ui_.warning(QStringLiteral("The settings file %1 is damaged: %2 %3 not of the right type.%4%5")
+                    .arg(defaults_.filePath(), wrong.join(QStringLiteral(", ")), wrong.size() > 1 ? QStringLiteral("are") : QStringLiteral("is"), kept,
+                         storedStateDamaged_ ? QStringLiteral(" Nothing is removed from the player until the selection is saved again.") : QString()));
 }
 
 // ---- following the library file ----
@@ -326,6 +339,8 @@ bool Controller::writeWantedStuff() {
     if (readOnly_) return true;
     auto written = defaults_.set("wantedStuff", selection_->propertyList());
     if (!written) ui_.warning(QStringLiteral("The selection could not be saved: ") + written.error());
+    // The user has the selection before them and saved it: it is theirs now.
+    else storedStateDamaged_ = false;
     return bool(written);
 }
 

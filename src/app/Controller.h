@@ -72,6 +72,7 @@ public:
     // would do.
     void setReadOnly();
     bool readOnly() const { return readOnly_; }
+    bool storedStateDamaged() const { return storedStateDamaged_; }
 
     bool conversionOn() const { return conversionOn_; }
     const QString& pathToItunes() const { return pathToItunes_; }
@@ -227,6 +228,11 @@ private:
 
     mutable WorkLists work_;
     bool previousFilesSet_ = false;
+    // The stored selection or record was of the wrong type: what was read of
+    // it may be far less than the user chose, so no pass removes anything
+    // until the selection is saved anew.
+    bool storedStateDamaged_ = false;
+    void checkStoredTypes();
     RecordSaver* recordSaver_ = nullptr;
     bool updateDue_ = false;
     bool readOnly_ = false;

@@ -63,7 +63,8 @@ void Controller::updatePlayer() {
         for (const auto& w : plan.conversions) work_.todoList.append(w.record);
         for (const auto& w : plan.copies) work_.toCopyList.append(w.record, w.weight);
         for (const auto& w : plan.moves) work_.toMoveList.append(w.record);
-        for (const auto& w : plan.deletions) work_.toDeleteList.append(w.record, w.weight);
+        if (!storedStateDamaged_)
+            for (const auto& w : plan.deletions) work_.toDeleteList.append(w.record, w.weight);
     }
     if (plan.forgotGoneFiles) savePreviousFiles();
     else if (plan.tookOverFiles) writePreviousFiles();

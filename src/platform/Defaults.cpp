@@ -3,6 +3,8 @@
 #include "FileSystem.h"
 #include "plist/Plist.h"
 
+#include <QFile>
+
 #include <cstdio>
 #include <mutex>
 
@@ -23,6 +25,13 @@ std::expected<void, QString> Defaults::load() {
     if (::rename(fsys::encode(path_).constData(), fsys::encode(backup).constData()) != 0)
         return std::unexpected(QStringLiteral("The settings file %1 is damaged and could not be set aside.").arg(path_));
     return std::unexpected(QStringLiteral("The settings file %1 was damaged; it was kept as %2 and the settings start afresh.").arg(path_, backup));
+}
+
+std::expected<QString, QString> Defaults::keepCopyAside(const QString& suffix) {
+    std::lock_guard write(writeMutex_);
+    QString backup = fsys::unusedName(path_, suffix);
+    if (!QFile::copy(path_, backup)) return std::unexpected(QStringLiteral("The settings file %1 could not be copied to %2.").arg(path_, backup));
+    return backup;
 }
 
 void Defaults::registerDefaults(const plist::Object::Dict& values) {

@@ -43,6 +43,10 @@ public:
     std::expected<void, QString> set(const plist::Object::Dict& values);
     std::expected<void, QString> remove(std::string_view key);
 
+    // Keeps a copy of the file as it is now beside it (a name that is never
+    // overwritten) and answers that name.
+    std::expected<QString, QString> keepCopyAside(const QString& suffix);
+
     // Everything the user stored, for showing.
     plist::Object::Dict stored() const;
     const QString& filePath() const { return path_; }

@@ -107,6 +107,23 @@ bool hasExpectedType(const Setting& s, const plist::Object& v) {
     return false;
 }
 
+QStringList keysOfWrongType(const plist::Object::Dict& stored) {
+    QStringList wrong;
+    for (const auto& [key, value] : stored) {
+        const Setting* s = find(key);
+        bool ok = !s || hasExpectedType(*s, value);
+        if (ok && key == "wantedStuff") {
+            for (const char* part : {"wantedSongs", "wantedAlbums", "wantedPlaylists"})
+                if (const plist::Object* list = value.find(part); list && !list->ifArray()) ok = false;
+        } else if (ok && key == "previousSongs") {
+            for (const auto& [path, id] : *value.ifDict())
+                if (!id.ifString()) ok = false;
+        }
+        if (!ok) wrong.append(QString::fromStdString(key));
+    }
+    return wrong;
+}
+
 QString describe(const Setting& s, const plist::Object& v) {
     if (s.type == Type::Managed) {
         if (s.key == "previousSongs") return QStringLiteral("%1 files").arg(v.ifDict() ? v.ifDict()->size() : 0);

@@ -47,6 +47,10 @@ std::expected<plist::Object, QString> parse(const Setting& setting, const QStrin
 QString describe(const Setting& setting, const plist::Object& value);
 // Whether a stored value has the type the table gives its key.
 bool hasExpectedType(const Setting& setting, const plist::Object& value);
+// The stored keys whose values are not of their type, the parts of the
+// selection and the record included: a file damaged so would otherwise be
+// read as an empty selection, and the player emptied.
+QStringList keysOfWrongType(const plist::Object::Dict& stored);
 
 // The three folder pop-ups of the preferences, by item index.
 struct FolderChoices {

@@ -111,3 +111,21 @@ TEST(PlayerSafety, RemovalsAndMovesThatFailOnAReadOnlyPlayerKeepTheirRecord) {
     EXPECT_EQ(w.playerFileNames(), both);
     EXPECT_EQ(w.recordedFiles(), both) << "the file is still there and still the program's";
 }
+
+TEST(PlayerSafety, ASelectionOfTheWrongTypeIsADamagedFileAndRemovesNothing) {
+    CliWorld w(CliWorld::Player::Folder);
+    w.builder.addTrack({{"Album", "X"}, {"Name", "One"}});
+    w.writeLibrary();
+    ASSERT_TRUE(w.ok({S{"config", "set", "pathToPlayer", w.playerFolder()}, S{"select", "add-album", "X"}, S{"sync"}}));
+    const std::set<QString> one = {"X/01 One.mp3"};
+    for (plist::Object damaged : {plist::Object("X"), plist::Object(plist::Object::Dict{{"wantedAlbums", plist::Object::dict()}})}) {
+        Defaults d(w.settingsFile());
+        ASSERT_TRUE(d.load());
+        ASSERT_TRUE(d.set("wantedStuff", damaged));
+        RunResult r = w.run(S{"sync"});
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_TRUE(r.err.contains(QStringLiteral("wantedStuff"))) << r.err.toStdString();
+        EXPECT_EQ(w.playerFileNames(), one) << "nothing is removed on the word of a damaged file";
+    }
+    EXPECT_FALSE(QFileInfo(w.settingsFile()).dir().entryList({QStringLiteral("*.damaged*")}).isEmpty()) << "a copy is kept aside";
+}
