@@ -5,6 +5,7 @@
 #include "platform/FileSystem.h"
 
 #include <QFile>
+#include <QSet>
 
 #include <algorithm>
 #include <cstring>
@@ -112,13 +113,15 @@ private:
 
 // Every regular file below the folder (links to files count, links to folders
 // are not followed), hidden ones included, with the volume's trash left out.
-void listFiles(int dirFd, const QString& prefix, const std::function<void(const QString& path, const char* name)>& found) {
+// Stops early once `cancelled` is set.
+void listFiles(int dirFd, const QString& prefix, const std::function<void(const QString& path, const char* name)>& found,
+               const std::atomic<bool>* cancelled) {
     DIR* dir = ::fdopendir(dirFd);
     if (!dir) {
         ::close(dirFd);
         return;
     }
-    while (dirent* e = ::readdir(dir)) {
+    while (dirent* e = (cancelled && *cancelled) ? nullptr : ::readdir(dir)) {
         const char* name = e->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
         unsigned char type = e->d_type;
@@ -132,7 +135,7 @@ void listFiles(int dirFd, const QString& prefix, const std::function<void(const 
         if (type == DT_DIR) {
             if (std::strcmp(name, ".Trashes") == 0) continue;
             int fd = ::openat(::dirfd(dir), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (fd >= 0) listFiles(fd, path, found);
+            if (fd >= 0) listFiles(fd, path, found, cancelled);
         } else if (type == DT_REG) {
             found(path, name);
         }
@@ -140,45 +143,31 @@ void listFiles(int dirFd, const QString& prefix, const std::function<void(const 
     ::closedir(dir);
 }
 
+}  // namespace
+
 // One pass, step by step; see Planner.h for the steps. Paths are compared in
 // decomposed form, but file systems other than the Mac's keep names as they
 // were written: every file found is acted on (sized, moved, deleted) as it is
-// spelled.
-class Pass {
+// spelled. Touches nothing but its own state, the songs and the disk.
+class Planner::Pass {
 public:
-    Pass(const Planner::Input& input, std::vector<std::unique_ptr<SYWanted>>& wantedStuff, const Library& library)
-        : input_(input), wantedStuff_(wantedStuff), library_(library), stale_(input.previousFiles) {
-        result_.previousFiles = input.previousFiles;
+    Pass(Input input, const Library& library, const std::atomic<bool>* cancelled)
+        : input_(std::move(input)), library_(library), cancelled_(cancelled), stale_(input_.previousFiles) {
+        result_.previousFiles = input_.previousFiles;
     }
 
-    Planner::Result run() {
-        scan();
+    // The steps after the scan.
+    Result plan(std::vector<Item> items) {
+        items_ = std::move(items);
         layOut();
         forgetGoneFiles();
         reconcileOtherFiles();
         matchPaths();
         deleteLeftovers();
-        std::stable_sort(result_.copies.begin(), result_.copies.end(), [](const Planner::Weighted& a, const Planner::Weighted& b) {
+        std::stable_sort(result_.copies.begin(), result_.copies.end(), [](const Weighted& a, const Weighted& b) {
             return QString::compare(a.record->to, b.record->to, Qt::CaseSensitive) < 0;
         });
         return std::move(result_);
-    }
-
-private:
-    struct Wanted {
-        QString path;
-        SYWanted* item;
-    };
-
-    QString onDisk(const QString& path) const { return spelled_.value(path, path); }
-    bool found(const QString& path) const { return present_.positionOf(path) >= 0 || unaccounted_.contains(path); }
-
-    // Case-folded path -> the path found; built only when a wanted path is
-    // missing from the scan, which a steady pass never needs.
-    QString foldedSpelling(const QString& path) {
-        if (folded_.isEmpty())
-            for (const QString& p : scanned_) folded_.insert(p.toCaseFolded(), p);
-        return folded_.value(path.toCaseFolded());
     }
 
     // Every file below the player folder: recorded ones are present, others
@@ -207,17 +196,35 @@ private:
             } else {
                 unaccounted_.append(path);
             }
-        });
+        }, cancelled_);
+    }
+
+private:
+    struct Wanted {
+        QString path;
+        SYWanted* item;
+    };
+
+    bool cancelled() const { return cancelled_ && *cancelled_; }
+    QString onDisk(const QString& path) const { return spelled_.value(path, path); }
+    bool found(const QString& path) const { return present_.positionOf(path) >= 0 || unaccounted_.contains(path); }
+
+    // Case-folded path -> the path found; built only when a wanted path is
+    // missing from the scan, which a steady pass never needs.
+    QString foldedSpelling(const QString& path) {
+        if (folded_.isEmpty())
+            for (const QString& p : scanned_) folded_.insert(p.toCaseFolded(), p);
+        return folded_.value(path.toCaseFolded());
     }
 
     // The layouts of the wanted items; files already in place are taken over.
     void layOut() {
-        for (const auto& item : wantedStuff_) {
-            Layout l = item->layoutDictionary();
-            for (const auto& [path, song] : l.entries()) {
+        for (const Item& item : items_) {
+            for (const auto& [path, song] : item.layout.entries()) {
+                if (cancelled()) return;
                 layout_.insert(path, song);
-                result_.wantedByLayout.insert(path, item.get());
-                laidOut_.push_back({path, item.get()});
+                result_.wantedByLayout.insert(path, item.item);
+                laidOut_.push_back({path, item.item});
                 if (!found(path)) adoptOtherSpelling(path, song);
                 takeOver(path, song);
             }
@@ -286,34 +293,35 @@ private:
     // Other-file items: gone ones leave the list, confirmed ones are deleted,
     // new unaccounted files join it (but for stray ".DS_Store").
     void reconcileOtherFiles() {
-        for (auto it = wantedStuff_.begin(); it != wantedStuff_.end();) {
-            auto* file = dynamic_cast<SYWantedFile*>(it->get());
-            if (!file) {
-                ++it;
-                continue;
-            }
-            QString path = file->path();
+        for (Item& item : items_) {
+            if (!item.otherFile) continue;
+            const QString& path = *item.otherFile;
             if (!unaccounted_.contains(path)) {
-                it = wantedStuff_.erase(it);
-                result_.otherFilesChanged = true;
-            } else if (file->remove()) {
+                drop(item);
+            } else if (item.removeFile) {
                 present_.set(path, nullptr);
                 unaccounted_.remove(path);
-                it = wantedStuff_.erase(it);
-                result_.otherFilesChanged = true;
+                drop(item);
             } else {
                 unaccounted_.remove(path);
-                ++it;
             }
         }
         unaccounted_.forEach([&](const QString& path) {
             if (path.endsWith(QStringLiteral("/.DS_Store"))) {
                 present_.set(path, nullptr);
             } else {
-                wantedStuff_.push_back(std::make_unique<SYWantedFile>(library_, path));
+                // Made here, but only this pass sees it until the main thread
+                // puts it in the list.
+                result_.newFiles.push_back(std::make_unique<SYWantedFile>(library_, path));
                 result_.otherFilesChanged = true;
             }
         });
+    }
+
+    void drop(Item& item) {
+        result_.droppedFiles.push_back(item.item);
+        result_.otherFilesChanged = true;
+        item.item = nullptr;
     }
 
     // Wanted paths against present files: playlists' paths first, then
@@ -322,12 +330,21 @@ private:
     // (and converted first when they need it). Items are ranked once;
     // comparing them for every path would cost more than the pass.
     void matchPaths() {
-        std::vector<SYWanted*> ranked;
-        for (const auto& item : wantedStuff_) ranked.push_back(item.get());
-        std::stable_sort(ranked.begin(), ranked.end(), [](const SYWanted* a, const SYWanted* b) { return a->compare(*b) < 0; });
+        // The list as it will be: its items less the dropped files, then the
+        // new ones.
+        struct Ranked {
+            const SYWanted* item;
+            SYWanted::SortKey key;
+        };
+        std::vector<Ranked> ranked;
+        for (const Item& item : items_)
+            if (item.item) ranked.push_back({item.item, item.key});
+        for (const auto& file : result_.newFiles) ranked.push_back({file.get(), file->sortKey()});
+        std::stable_sort(ranked.begin(), ranked.end(), [](const Ranked& a, const Ranked& b) { return SYWanted::compare(a.key, b.key) < 0; });
         QHash<const SYWanted*, int> rank;
         for (std::size_t i = 0; i < ranked.size(); ++i)
-            rank.insert(ranked[i], i > 0 && ranked[i - 1]->compare(*ranked[i]) == 0 ? rank.value(ranked[i - 1]) : int(i));
+            rank.insert(ranked[i].item,
+                        i > 0 && SYWanted::compare(ranked[i - 1].key, ranked[i].key) == 0 ? rank.value(ranked[i - 1].item) : int(i));
         std::vector<std::pair<int, const QString*>> order;
         order.reserve(laidOut_.size());
         for (const Wanted& w : laidOut_)
@@ -336,6 +353,7 @@ private:
         // Each path is here once: an item lays a path out once, and only the
         // last item that laid it out keeps it.
         for (const auto& [itemRank, pathPtr] : order) {
+            if (cancelled()) return;
             const QString& path = *pathPtr;
             Song* song = layout_.value(path);
             long first = present_.firstOf(song);
@@ -356,15 +374,17 @@ private:
     // Whatever is left on the player goes.
     void deleteLeftovers() {
         present_.forEachLeft([&](const QString& path, Song* song) {
+            if (cancelled()) return;
             QString file = onDisk(path);
             result_.deletions.push_back({WorkRecord::remove(file, song), fsys::sizeNoFollow(file).value_or(0)});
         });
     }
 
-    const Planner::Input& input_;
-    std::vector<std::unique_ptr<SYWanted>>& wantedStuff_;
+    const Input input_;
     const Library& library_;
-    Planner::Result result_;
+    const std::atomic<bool>* cancelled_;
+    std::vector<Item> items_;  // a dropped file's item is null
+    Result result_;
 
     QHash<QString, Song*> stale_;  // recorded files not found yet
     PresentFiles present_;
@@ -376,8 +396,41 @@ private:
     std::vector<Wanted> laidOut_;
 };
 
-}  // namespace
+Planner::Item Planner::itemOf(SYWanted& item) {
+    Item taken{&item, item.sortKey(), item.layoutDictionary(), std::nullopt, false};
+    if (auto* file = dynamic_cast<SYWantedFile*>(&item)) {
+        taken.otherFile = file->path();
+        taken.removeFile = file->remove();
+    }
+    return taken;
+}
+
+Planner::Planner(Input input, const Library& library, const std::atomic<bool>* cancelled)
+    : pass_(std::make_unique<Pass>(std::move(input), library, cancelled)) {}
+
+Planner::~Planner() = default;
+
+void Planner::scan() { pass_->scan(); }
+
+Planner::Result Planner::plan(std::vector<Item> items) { return pass_->plan(std::move(items)); }
+
+void Planner::applyOtherFiles(Result& result, std::vector<std::unique_ptr<SYWanted>>& wantedStuff) {
+    if (!result.droppedFiles.empty()) {
+        QSet<const SYWanted*> dropped(result.droppedFiles.begin(), result.droppedFiles.end());
+        std::erase_if(wantedStuff, [&dropped](const auto& item) { return dropped.contains(item.get()); });
+        result.droppedFiles.clear();
+    }
+    for (auto& file : result.newFiles) wantedStuff.push_back(std::move(file));
+    result.newFiles.clear();
+}
 
 Planner::Result Planner::plan(const Input& input, std::vector<std::unique_ptr<SYWanted>>& wantedStuff, const Library& library) {
-    return Pass(input, wantedStuff, library).run();
+    std::vector<Item> items;
+    items.reserve(wantedStuff.size());
+    for (const auto& item : wantedStuff) items.push_back(itemOf(*item));
+    Planner planner(input, library);
+    planner.scan();
+    Result result = planner.plan(std::move(items));
+    applyOtherFiles(result, wantedStuff);
+    return result;
 }
