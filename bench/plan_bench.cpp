@@ -1,4 +1,6 @@
-// One planning pass (Controller::updatePlayer) over a large selection.
+// One planning pass (Controller::planNow, all of it on one thread) over a
+// large selection, and the main thread's stalls while passes run as the
+// program runs them (Controller::updatePlayer).
 //
 // For each size N a library of N MP3 songs (grouped in albums of 8 to 15
 // tracks, with an empty file behind every track) is written, every album is
@@ -8,8 +10,8 @@
 //   first   - an empty player: the pass plans N copies.
 // Each timed run is a fresh child process that starts the controller as the
 // command line does (settings, library, saved state, mount check, read-only so
-// no copier is waited for) and times one updatePlayer(), then a second one in
-// the same process. A first untimed child warms the page and dentry caches.
+// no copier is waited for) and times one pass, then a second one in the same
+// process. A first untimed child warms the page and dentry caches.
 // The CPU time of each pass is shown beside its wall time: on a busy machine
 // it moves less.
 //
@@ -250,12 +252,12 @@ RunResult runOnce(const Setup& s, const QString& settings) {
     QElapsedTimer timer;
     double cpu = cpuSeconds();
     timer.start();
-    c.updatePlayer();
+    c.planNow();
     r.firstSeconds = double(timer.nsecsElapsed()) * 1e-9;
     r.firstCpu = cpuSeconds() - cpu;
     cpu = cpuSeconds();
     timer.start();
-    c.updatePlayer();
+    c.planNow();
     r.secondSeconds = double(timer.nsecsElapsed()) * 1e-9;
     r.secondCpu = cpuSeconds() - cpu;
 

@@ -132,6 +132,7 @@ void Controller::checkMounted() {
 }
 
 void Controller::setMounted(bool mounted) {
+    ++planGeneration_;  // a pass under way planned for the player as it was
     mounted_ = mounted;
     if (!mounted) return;
     QString player = pathToPlayer();
@@ -180,7 +181,8 @@ void Controller::sortFiles() {
     status_.status.clear();
     status_.substatus.clear();
     ui_.statusChanged();
-    updatePlayer();
+    // In place: an eject that follows must find no pass reading the player.
+    planNow();
 }
 
 bool Controller::eject() {
@@ -243,6 +245,7 @@ void Controller::stopWorkers() {
 }
 
 bool Controller::applicationShouldTerminate() {
+    dropPass();  // a pass under way would fill the lists again
     {
         std::lock_guard lock(work_.todoLock);
         work_.toCopyList.clear();
@@ -364,15 +367,13 @@ void Controller::addPlaylists(const QStringList& persistentIds) {
 void Controller::afterAddition() {
     writeWantedStuff();
     ui_.reloadData();
-    if (!updateDue_) requestUpdate();
-    updateDue_ = true;
+    requestUpdate();
 }
 
 void Controller::removeItem(const SYWanted* item) {
     selection_->removeItem(item);
     ui_.reloadData();
-    if (!updateDue_) requestUpdate();
-    updateDue_ = true;
+    requestUpdate();
     writeWantedStuff();
 }
 

@@ -112,7 +112,7 @@ int planCommand(const Options& o) {
     c.setReadOnly();
     if (!session.restore()) return 1;
     c.checkMounted();
-    c.updatePlayer();
+    c.planNow();
     printJson(planJson(c));
     return 0;
 }
@@ -126,7 +126,7 @@ int syncCommand(const Options& o) {
     if (!playerReady(c)) return 1;
 
     if (o.dryRun) {
-        c.updatePlayer();
+        c.planNow();
         printPlan(c, pendingOf(c));
         return 0;
     }
@@ -143,7 +143,7 @@ int syncCommand(const Options& o) {
         if (planning) {
             if (c.copierBusy()) return;
             planning = false;
-            c.updatePlayer();
+            c.planNow();
             planned = pendingOf(c);
             if (planned.total() == 0) {
                 loop.quit();
