@@ -255,8 +255,9 @@ private:
     // A file at a wanted path as big as its source is the song's: taken over
     // when the record did not know it. One of another size will be replaced.
     void takeOver(const QString& path, Song* song) {
-        std::optional<std::uint64_t> sourceSize = fsys::size(song->copyFromPath());
-        std::optional<std::uint64_t> hereSize = sourceSize ? fsys::size(onDisk(path)) : std::nullopt;
+        // The file here first: on an empty player the source is never read.
+        std::optional<std::uint64_t> hereSize = fsys::size(onDisk(path));
+        std::optional<std::uint64_t> sourceSize = hereSize ? fsys::size(song->copyFromPath()) : std::nullopt;
         // A file spelled otherwise does not stand at the copy's destination;
         // replacing it means deleting it.
         bool replaceSpelled = spelled_.contains(path);
