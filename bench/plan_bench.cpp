@@ -1,4 +1,6 @@
-// One planning pass (Controller::updatePlayer) over a large selection.
+// One planning pass (Controller::planNow, all of it on one thread) over a
+// large selection, and the main thread's stalls while passes run as the
+// program runs them (Controller::updatePlayer).
 //
 // For each size N a library of N MP3 songs (grouped in albums of 8 to 15
 // tracks, with an empty file behind every track) is written, every album is
@@ -8,15 +10,23 @@
 //   first   - an empty player: the pass plans N copies.
 // Each timed run is a fresh child process that starts the controller as the
 // command line does (settings, library, saved state, mount check, read-only so
-// no copier is waited for) and times one updatePlayer(), then a second one in
-// the same process. A first untimed child warms the page and dentry caches.
+// no copier is waited for) and times one pass, then a second one in the same
+// process. A first untimed child warms the page and dentry caches.
 // The CPU time of each pass is shown beside its wall time: on a busy machine
 // it moves less.
 //
-// usage: plan_bench [--tracks N]... [--runs R] [--dir FOLDER] [--keep] [--brisle PROGRAM]...
-//   defaults: --tracks 20000 --tracks 40000 --runs 7; the empty-player plan
-//   is measured for the smallest N. --keep leaves the work folder and prints
-//   the command that runs one pass alone, for perf or callgrind:
+// Then the main thread's longest stall: in another fresh child the passes run
+// as the program runs them, from the event loop, while a 5 ms heartbeat timer
+// records the longest gap between its ticks (a window would freeze that
+// long). A pass counts from its start until no pass is due any more; the
+// gaps of all passes count, steady and empty player alike.
+//
+// usage: plan_bench [--tracks N]... [--runs R] [--passes P] [--dir FOLDER] [--keep] [--brisle PROGRAM]...
+//   --brisle times "PROGRAM plan --json" against the steady player (repeatable).
+//   defaults: --tracks 20000 --tracks 40000 --runs 7 --passes 5; the
+//   empty-player plan is timed for the smallest N. --keep leaves the work
+//   folder and prints the command that runs one pass alone, for perf or
+//   callgrind:
 //     plan_bench --child SETTINGS LIBRARY CACHE VOLUMES
 //   --brisle PROGRAM times the whole command "PROGRAM plan --json" (output
 //   thrown away) against each steady player instead of the pass alone: the
@@ -35,8 +45,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
@@ -217,6 +229,21 @@ Setup prepare(const QString& root, int n) {
 
 // ---- the runs ----
 
+// A controller started as the command line starts it, on the given settings.
+struct Started {
+    Defaults defaults;
+    NoAlerts ui;
+    Controller c;
+    Started(const Setup& s, const QString& settings) : defaults(settings), c(defaults, ui, Controller::Options{s.library, s.cache}) {
+        if (auto loaded = defaults.load(); !loaded) std::exit(3);
+        c.setReadOnly();
+        if (!c.loadLibrary()) std::exit(3);
+        c.restoreSavedState();
+        c.checkMounted();
+        if (!c.mounted()) std::exit(4);
+    }
+};
+
 struct RunResult {
     double firstSeconds, secondSeconds;
     double firstCpu, secondCpu;
@@ -225,26 +252,19 @@ struct RunResult {
 };
 
 RunResult runOnce(const Setup& s, const QString& settings) {
-    Defaults defaults(settings);
-    if (auto loaded = defaults.load(); !loaded) std::exit(3);
-    NoAlerts ui;
-    Controller c(defaults, ui, Controller::Options{s.library, s.cache});
-    c.setReadOnly();
-    if (!c.loadLibrary()) std::exit(3);
-    c.restoreSavedState();
-    c.checkMounted();
-    if (!c.mounted()) std::exit(4);
+    Started started(s, settings);
+    Controller& c = started.c;
 
     RunResult r{};
     QElapsedTimer timer;
     double cpu = cpuSeconds();
     timer.start();
-    c.updatePlayer();
+    c.planNow();
     r.firstSeconds = double(timer.nsecsElapsed()) * 1e-9;
     r.firstCpu = cpuSeconds() - cpu;
     cpu = cpuSeconds();
     timer.start();
-    c.updatePlayer();
+    c.planNow();
     r.secondSeconds = double(timer.nsecsElapsed()) * 1e-9;
     r.secondCpu = cpuSeconds() - cpu;
 
@@ -374,6 +394,75 @@ std::vector<double> measureCommands(int n, const std::vector<std::string>& progr
     return medians;
 }
 
+// ---- the main thread's stalls ----
+
+struct StallResult {
+    double maxGapMs;       // the longest time between two heartbeat ticks while a pass ran
+    double medianPassMs;   // start of a pass until no pass is due
+    double longestPassMs;
+    long long copies;
+};
+
+constexpr int kHeartbeatMs = 5;
+
+// `passes` passes one after another from the event loop, each started from a
+// heartbeat tick, with the gaps between ticks recorded while one runs.
+StallResult runStalls(const Setup& s, const QString& settings, int passes) {
+    Started started(s, settings);
+    Controller& c = started.c;
+    QElapsedTimer clock;
+    clock.start();
+    double maxGap = 0, lastTick = 0, passStart = 0;
+    bool running = false;
+    bool sinceLastTick = false;  // a pass ran since the last tick (a pass run in place ends within its tick)
+    int done = 0;
+    std::vector<double> passTimes;
+    QEventLoop loop;
+    QTimer heartbeat;
+    heartbeat.setTimerType(Qt::PreciseTimer);
+    heartbeat.setInterval(kHeartbeatMs);
+    auto ms = [&clock] { return double(clock.nsecsElapsed()) * 1e-6; };
+    auto finishIfPlanned = [&] {
+        if (!running || c.updateDue()) return;
+        running = false;
+        passTimes.push_back(ms() - passStart);
+        if (++done == passes) loop.quit();
+    };
+    QObject::connect(&heartbeat, &QTimer::timeout, &loop, [&] {
+        double now = ms();
+        if (running || sinceLastTick) maxGap = std::max(maxGap, now - lastTick);
+        sinceLastTick = false;
+        lastTick = now;
+        finishIfPlanned();
+        if (running || done == passes) return;
+        running = sinceLastTick = true;
+        passStart = lastTick = ms();
+        c.updatePlayer();
+        finishIfPlanned();
+    });
+    heartbeat.start();
+    loop.exec();
+    StallResult r{maxGap, 0, 0, 0};
+    std::sort(passTimes.begin(), passTimes.end());
+    r.medianPassMs = passTimes[passTimes.size() / 2];
+    r.longestPassMs = passTimes.back();
+    std::lock_guard lock(c.work().todoLock);
+    r.copies = c.work().toCopyList.size();
+    return r;
+}
+
+double measureStalls(const char* label, const Setup& s, const QString& settings, int passes) {
+    std::optional<StallResult> run = inChild([&] { return runStalls(s, settings, passes); });
+    if (!run) {
+        std::fprintf(stderr, "%s: stall run failed\n", label);
+        std::exit(1);
+    }
+    std::printf("%s: longest main-thread stall %.1f ms over %d passes (heartbeat %d ms); pass %.0f ms median, %.0f ms longest; %lld copies\n",
+                label, run->maxGapMs, passes, kHeartbeatMs, run->medianPassMs, run->longestPassMs, run->copies);
+    std::fflush(stdout);
+    return run->maxGapMs;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -389,17 +478,19 @@ int main(int argc, char** argv) {
     std::vector<int> sizes;
     bool keep = false;
     int runs = 7;
+    int passes = 5;
     QString dirArg;
     std::vector<std::string> programs;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--tracks" && i + 1 < argc) sizes.push_back(std::max(1, std::atoi(argv[++i])));
         else if (a == "--runs" && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--passes" && i + 1 < argc) passes = std::max(1, std::atoi(argv[++i]));
         else if (a == "--dir" && i + 1 < argc) dirArg = QString::fromLocal8Bit(argv[++i]);
         else if (a == "--keep") keep = true;
         else if (a == "--brisle" && i + 1 < argc) programs.push_back(argv[++i]);
         else {
-            std::fprintf(stderr, "usage: %s [--tracks N]... [--runs R] [--dir FOLDER] [--keep] [--brisle PROGRAM]...\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--tracks N]... [--runs R] [--passes P] [--dir FOLDER] [--keep] [--brisle PROGRAM]...\n", argv[0]);
             return 2;
         }
     }
@@ -417,7 +508,7 @@ int main(int argc, char** argv) {
         std::fclose(f);
     }
 
-    std::vector<std::pair<int, double>> steady;
+    std::vector<std::pair<int, double>> steady, stalls;
     std::vector<std::vector<double>> commands;
     for (int n : sizes) {
         Setup s = prepare(dir.path(), n);
@@ -436,6 +527,10 @@ int main(int argc, char** argv) {
             std::string firstLabel = "first sync N=" + std::to_string(n);
             measure(firstLabel.c_str(), s, s.firstSettings, runs);
         }
+        double stall = measureStalls(label.c_str(), s, s.steadySettings, passes);
+        std::string firstLabel = "first sync N=" + std::to_string(n);
+        stall = std::max(stall, measureStalls(firstLabel.c_str(), s, s.firstSettings, passes));
+        stalls.emplace_back(n, stall);
     }
     if (!programs.empty()) {
         for (std::size_t p = 0; p < programs.size(); ++p) {
@@ -452,6 +547,8 @@ int main(int argc, char** argv) {
     if (steady.size() >= 2) {
         std::printf("  (ratio %d/%d: %.2f)", steady.back().first, steady.front().first, steady.back().second / steady.front().second);
     }
+    std::printf("\nlongest main-thread stall:");
+    for (const auto& [n, ms] : stalls) std::printf("  %d: %.1f ms", n, ms);
     std::printf("\n");
     return 0;
 }

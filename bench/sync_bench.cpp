@@ -94,7 +94,7 @@ int childMain(const QString& settings, const QString& library, const QString& ca
             if (c.copierBusy()) return;
             planning = false;
             start = now();
-            c.updatePlayer();
+            c.planNow();
             r.planned = copiesLeft();
             return;
         }

@@ -178,6 +178,7 @@ void Controller::checkMounted() {
 }
 
 void Controller::setMounted(bool mounted) {
+    ++planGeneration_;  // a pass under way planned for the player as it was
     volume_.setMounted(mounted);
     if (!mounted) return;
     QString player = pathToPlayer();
@@ -214,7 +215,8 @@ bool Controller::canEjectOrSort() {
 void Controller::sortFiles() {
     if (volume_.busy()) return;
     volume_.sortFiles([this] {
-        updatePlayer();
+        // In place: an eject that follows must find no pass reading the player.
+        planNow();
         Q_EMIT volumeJobFinished(true);
     });
 }
@@ -282,6 +284,7 @@ void Controller::stopWorkers() {
 }
 
 bool Controller::applicationShouldTerminate() {
+    dropPass();  // a pass under way would fill the lists again
     {
         std::lock_guard lock(work_.todoLock);
         work_.toCopyList.clear();
@@ -365,16 +368,14 @@ void Controller::addPlaylists(const QStringList& persistentIds) {
 void Controller::afterAddition() {
     writeWantedStuff();
     ui_.reloadData();
-    if (!updateDue_) requestUpdate();
-    updateDue_ = true;
+    requestUpdate();
 }
 
 void Controller::removeItem(const SYWanted* item) {
     ui_.aboutToReload();
     selection_->removeItem(item);
     ui_.reloadData();
-    if (!updateDue_) requestUpdate();
-    updateDue_ = true;
+    requestUpdate();
     writeWantedStuff();
 }
 

@@ -7,11 +7,14 @@
 //
 // Lives on the main thread. The work lists and previousFiles are shared with
 // the two worker threads under todoLock; everything else is main-thread only.
+// A planning pass does its reading on a pass thread of its own, from copies
+// (ControllerWork.cpp tells what it touches).
 
 #include "PlayerVolume.h"
 #include "StatusView.h"
 #include "library/Library.h"
 #include "library/SongContext.h"
+#include "planning/Planner.h"
 #include "platform/FWFileWatcher.h"
 #include "platform/Volumes.h"
 #include "selection/Selection.h"
@@ -140,11 +143,23 @@ public:
     void setPlaylistMode(SYWantedPlaylist* playlist, int mode);
 
     // ---- planning ----
-    // A deferred pass in 0.1 s that gathers quick successive changes.
+    // A pass in 0.1 s, gathering quick successive changes. Nothing more when
+    // a pass is already due or under way (one under way is planned anew
+    // when it ends), so ten clicks give one pass.
     void requestUpdate();
+    // A pass is due or under way: the lists are not planned yet.
     bool updateDue() const { return updateDue_; }
+    // Starts a pass: the lists are emptied now and filled when it ends,
+    // which planned() tells. The player folder is read on the pass thread,
+    // so the main thread is never held for long. Nothing while a deferred
+    // pass is due.
     void updatePlayer();
     void refreshPlayer() { updatePlayer(); }
+    // The whole pass now, on this thread, in place of any due or under way:
+    // for callers that need the lists at once (the command line). False when
+    // nothing was planned: a busy copier (a pass is then requested for when
+    // it is idle) or no player.
+    bool planNow();
     quint64 bytesToCopy();
     const QHash<QString, SYWanted*>& wantedByLayout() const { return wantedByLayout_; }
 
@@ -208,9 +223,10 @@ Q_SIGNALS:
     void workerIdle();
     // A sort or an eject ended; ok is false when an eject failed.
     void volumeJobFinished(bool ok);
+    // A pass ended and its lists are in place.
+    void planned();
 
 private:
-    void updatePlayerDeferred();
     void runConvertor();
     void afterAddition();
     void redrawRecordRow(const Record& record);
@@ -268,4 +284,26 @@ private:
     std::shared_ptr<FWKQueue> libraryWatch_;
     QTimer* libraryWait_ = nullptr;  // polls for the rewritten library file
     int libraryWaitTicks_ = 0;
+
+    // ---- planning passes (ControllerWork.cpp) ----
+    struct PlanningPass;
+    struct PlannedLists;
+    struct PassThread;
+    bool beginPass();
+    void startPass();
+    void takeItems();
+    void passEnded(const std::shared_ptr<PlanningPass>& pass);
+    void replan();
+    // No pass under way or due lands any more.
+    void dropPass();
+    void applyPlan(Planner::Result& plan, PlannedLists* lists);
+    // Raised by whatever a pass depends on (the selection, the record, the
+    // copier, the player): a pass that began before is of no use.
+    quint64 planGeneration_ = 0;
+    QTimer* updateTimer_ = nullptr;  // the deferred pass
+    QTimer* itemsTimer_ = nullptr;   // the next slice of the items
+    // Last, so that it goes first: its end stops the pass under way, which
+    // reads the library. (Made and deleted in ControllerWork.cpp, where the
+    // type is complete.)
+    std::unique_ptr<PassThread, void (*)(PassThread*)> passThread_{nullptr, nullptr};
 };

@@ -10,62 +10,252 @@
 #include "app/UserInterface.h"
 #include "workers/Convertor.h"
 #include "workers/Copier.h"
+#include "workers/RecordList.h"
 
+#include <QElapsedTimer>
 #include <QThread>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <future>
+#include <utility>
 
 // ---- planning ----
+//
+// A pass runs in three places, so that the main thread is never held long:
+//   main thread   updatePlayer(): empties the lists, starts the pass thread,
+//                 then takes the wanted items (layouts, order keys) a slice of
+//                 a few milliseconds at a time, the window live in between
+//   pass thread   meanwhile lists the player folder; once the items are in,
+//                 plans, size reads included (reads only songs and the disk)
+//   main thread   passEnded(): applies the result, unless something it
+//                 depended on changed since it began (planGeneration_): then
+//                 it is dropped and the pass begins anew.
+// Only one pass is under way; one that is dropped is cancelled and ends
+// quickly. All state below is the main thread's but for what the pass thread
+// fills in (the result), handed over by the queued call that ends it.
+
+namespace {
+constexpr int kDeferMs = 100;
+constexpr int kSliceMs = 8;
+}  // namespace
+
+// The four lists of a plan, built before they are swapped in whole.
+struct Controller::PlannedLists {
+    RecordList todo, copies, moves, deletions;
+
+    explicit PlannedLists(const Planner::Result& plan) {
+        for (const auto& w : plan.conversions) todo.append(w.record);
+        for (const auto& w : plan.copies) copies.append(w.record, w.weight);
+        for (const auto& w : plan.moves) moves.append(w.record);
+        for (const auto& w : plan.deletions) deletions.append(w.record, w.weight);
+    }
+};
+
+struct Controller::PlanningPass {
+    quint64 generation = 0;  // planGeneration_ when it began
+    std::atomic<bool> cancelled{false};
+    std::vector<Planner::Item> items;  // being taken, main thread
+    std::size_t nextItem = 0;
+    std::promise<std::vector<Planner::Item>> itemsTaken;  // the pass thread waits for them
+    std::future<std::vector<Planner::Item>> itemsArrived = itemsTaken.get_future();
+    bool itemsSent = false;
+    // The pass thread's, until it ends.
+    Planner::Result result;
+    std::optional<PlannedLists> lists;
+
+    // Main thread: the pass thread stops soon, and nothing of it lands.
+    void cancel() {
+        cancelled = true;
+        if (itemsSent) return;
+        itemsSent = true;
+        itemsTaken.set_value({});
+    }
+};
+
+struct Controller::PassThread {
+    QThreadPool pool;
+    std::shared_ptr<PlanningPass> current;  // the pass under way
+
+    PassThread() { pool.setMaxThreadCount(1); }
+    ~PassThread() {
+        if (current) current->cancel();
+        pool.waitForDone();
+    }
+
+    // Frees a large value here rather than on the main thread.
+    template <typename T>
+    void discard(T value) {
+        auto held = std::make_shared<T>(std::move(value));
+        pool.start([held = std::move(held)]() mutable { held.reset(); });
+    }
+};
 
 void Controller::requestUpdate() {
-    QTimer::singleShot(100, this, &Controller::updatePlayerDeferred);
+    ++planGeneration_;
+    if (updateDue_) return;
+    if (!updateTimer_) {
+        updateTimer_ = new QTimer(this);
+        updateTimer_->setSingleShot(true);
+        updateTimer_->setInterval(kDeferMs);
+        connect(updateTimer_, &QTimer::timeout, this, [this] {
+            updateDue_ = false;
+            updatePlayer();
+        });
+    }
     updateDue_ = true;
-}
-
-void Controller::updatePlayerDeferred() {
-    updateDue_ = false;
-    updatePlayer();
+    updateTimer_->start();
 }
 
 void Controller::updatePlayer() {
-    if (updateDue_) return;
-    {
-        std::lock_guard lock(work_.todoLock);
-        work_.toCopyList.clear();
-        work_.toMoveList.clear();
-        work_.toDeleteList.clear();
-        work_.todoList.clear();
-    }
-    runCopier();
-    // A busy copier stops after its file; plan once it has.
-    if (copierBusy_) {
-        requestUpdate();
-        return;
-    }
-    if (!volume_.mounted()) return;
-    // A sort or an eject is moving the player's files about; it plans anew
-    // when it ends.
-    if (volume_.busy()) return;
+    if (updateTimer_ && updateTimer_->isActive()) return;
+    ++planGeneration_;
+    if (passThread_ && passThread_->current) return;  // planned anew when it ends
+    if (beginPass()) startPass();
+}
 
-    Planner::Input input;
-    input.playerFolder = pathToPlayer();
-    input.convertingSong = convertingSong_ ? convertingSong_->song : nullptr;
+bool Controller::planNow() {
+    dropPass();
+    ++planGeneration_;
+    if (!beginPass()) return false;
+    Planner::Input input{pathToPlayer(), {}, convertingSong_ ? convertingSong_->song : nullptr};
     {
         std::lock_guard lock(work_.todoLock);
         input.previousFiles = work_.previousFiles;
     }
     Planner::Result plan = Planner::plan(input, selection_->wantedStuff(), *library_);
-    wantedByLayout_ = std::move(plan.wantedByLayout);
+    applyPlan(plan, nullptr);
+    Q_EMIT planned();
+    return true;
+}
+
+// The start of every pass: the lists are emptied at once. A busy copier is
+// told, and the pass waits until it has ended its file. Answers whether to
+// plan.
+bool Controller::beginPass() {
+    if (!passThread_) passThread_ = {new PassThread, [](PassThread* thread) { delete thread; }};
+    std::array<RecordList, 4> emptied;  // tens of thousands of records take a while to free
     {
         std::lock_guard lock(work_.todoLock);
-        work_.previousFiles = std::move(plan.previousFiles);
-        for (const auto& w : plan.conversions) work_.todoList.append(w.record);
-        for (const auto& w : plan.copies) work_.toCopyList.append(w.record, w.weight);
-        for (const auto& w : plan.moves) work_.toMoveList.append(w.record);
-        if (!storedStateDamaged_)
-            for (const auto& w : plan.deletions) work_.toDeleteList.append(w.record, w.weight);
+        std::swap(emptied[0], work_.toCopyList);
+        std::swap(emptied[1], work_.toMoveList);
+        std::swap(emptied[2], work_.toDeleteList);
+        std::swap(emptied[3], work_.todoList);
     }
+    passThread_->discard(std::move(emptied));
+    if (copierBusy_) {
+        runCopier();
+        requestUpdate();
+        return false;
+    }
+    // A sort or an eject is moving the player's files about; it plans anew
+    // when it ends.
+    return volume_.mounted() && !volume_.busy();
+}
+
+void Controller::startPass() {
+    if (!itemsTimer_) {
+        itemsTimer_ = new QTimer(this);
+        itemsTimer_->setSingleShot(true);
+        itemsTimer_->setInterval(0);
+        connect(itemsTimer_, &QTimer::timeout, this, &Controller::takeItems);
+    }
+    auto pass = std::make_shared<PlanningPass>();
+    pass->generation = planGeneration_;
+    passThread_->current = pass;
+    updateDue_ = true;
+    Planner::Input input{pathToPlayer(), {}, convertingSong_ ? convertingSong_->song : nullptr};
+    {
+        std::lock_guard lock(work_.todoLock);
+        input.previousFiles = work_.previousFiles;
+    }
+    const Library& library = *library_;
+    passThread_->pool.start([this, pass, input = std::move(input), &library] {
+        Planner planner(input, library, &pass->cancelled);
+        planner.scan();
+        std::vector<Planner::Item> items = pass->itemsArrived.get();
+        if (pass->cancelled) return;
+        pass->result = planner.plan(std::move(items));
+        if (pass->cancelled) return;
+        pass->lists.emplace(pass->result);
+        QMetaObject::invokeMethod(this, [this, pass] { passEnded(pass); }, Qt::QueuedConnection);
+    });
+    itemsTimer_->start();
+}
+
+// One slice of the items, on the main thread.
+void Controller::takeItems() {
+    const std::shared_ptr<PlanningPass> pass = passThread_ ? passThread_->current : nullptr;
+    if (!pass || pass->itemsSent) return;
+    if (pass->generation != planGeneration_) return replan();
+    QElapsedTimer slice;
+    slice.start();
+    const auto& stuff = selection_->wantedStuff();
+    while (pass->nextItem < stuff.size()) {
+        pass->items.push_back(Planner::itemOf(*stuff[pass->nextItem++]));
+        if (pass->nextItem < stuff.size() && slice.elapsed() >= kSliceMs) {
+            itemsTimer_->start();
+            return;
+        }
+    }
+    pass->itemsSent = true;
+    pass->itemsTaken.set_value(std::move(pass->items));
+}
+
+void Controller::passEnded(const std::shared_ptr<PlanningPass>& pass) {
+    if (!passThread_ || passThread_->current != pass) return;  // dropped already
+    if (pass->generation != planGeneration_) return replan();
+    passThread_->current.reset();
+    applyPlan(pass->result, &*pass->lists);
+    Q_EMIT planned();
+}
+
+// The pass under way plans for what has changed since: it is dropped and
+// begins anew.
+void Controller::replan() {
+    dropPass();
+    updatePlayer();
+}
+
+void Controller::dropPass() {
+    if (updateTimer_) updateTimer_->stop();
+    if (passThread_ && passThread_->current) {
+        passThread_->current->cancel();
+        passThread_->current.reset();
+    }
+    updateDue_ = false;
+}
+
+// `lists`, when given, were built from the plan off the main thread.
+void Controller::applyPlan(Planner::Result& plan, PlannedLists* lists) {
+    updateDue_ = false;
+    ui_.aboutToReload();  // other files come and go in the wanted tree
+    Planner::applyOtherFiles(plan, selection_->wantedStuff());
+    passThread_->discard(std::exchange(wantedByLayout_, std::move(plan.wantedByLayout)));
+    QHash<QString, Song*> oldRecord;
+    {
+        std::lock_guard lock(work_.todoLock);
+        oldRecord = std::exchange(work_.previousFiles, std::move(plan.previousFiles));
+        // The lists were emptied when the pass began; whatever came since
+        // stays ahead of the plan.
+        auto put = [](RecordList& list, RecordList* built, const std::vector<Planner::Weighted>& planned) {
+            if (built && list.empty()) {
+                std::swap(list, *built);
+                return;
+            }
+            for (const auto& w : planned) list.append(w.record, w.weight);
+        };
+        put(work_.todoList, lists ? &lists->todo : nullptr, plan.conversions);
+        put(work_.toCopyList, lists ? &lists->copies : nullptr, plan.copies);
+        put(work_.toMoveList, lists ? &lists->moves : nullptr, plan.moves);
+        // A damaged stored selection may have been read as far less than the
+        // user chose: nothing is removed on its word.
+        if (!storedStateDamaged_) put(work_.toDeleteList, lists ? &lists->deletions : nullptr, plan.deletions);
+    }
+    passThread_->discard(std::move(oldRecord));
     if (plan.forgotGoneFiles) savePreviousFiles();
     else if (plan.tookOverFiles) writePreviousFiles();
     ui_.reloadData();
@@ -112,6 +302,7 @@ void Controller::setConvertorBusy(bool busy) {
 }
 
 void Controller::setCopierBusy(bool busy) {
+    ++planGeneration_;  // the copier changes the record as it goes
     copierBusy_ = busy;
     copierQueued_ = false;
     if (!busy) recordSaver_->saveIfRequested();
@@ -122,6 +313,8 @@ void Controller::runCopier() {
     std::unique_lock lock(work_.todoLock);
     if (!copierBusy_) {
         lock.unlock();
+        // Its lists are empty until the pass under way lands, which starts it.
+        if (passThread_ && passThread_->current) return;
         if (copier_) {
             copierQueued_ = true;
             copier_->run();

@@ -135,7 +135,7 @@ int planCommand(const Options& o) {
     c.setReadOnly();
     if (!session.restore()) return 1;
     c.checkMounted();
-    c.updatePlayer();
+    c.planNow();
     JsonWriter json;
     writePlan(json, c);
     return finishJson(json);
@@ -150,7 +150,7 @@ int syncCommand(const Options& o) {
     if (!playerReady(c)) return 1;
 
     if (o.dryRun) {
-        c.updatePlayer();
+        c.planNow();
         printPlan(c, pendingOf(c));
         return 0;
     }
@@ -167,7 +167,7 @@ int syncCommand(const Options& o) {
         if (planning) {
             if (c.copierBusy()) return;
             planning = false;
-            c.updatePlayer();
+            c.planNow();
             planned = pendingOf(c);
             if (planned.total() == 0) {
                 loop.quit();

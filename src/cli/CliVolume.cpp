@@ -28,7 +28,7 @@ bool readyForEjectOrSort(Session& session, const QString& what) {
         fail(QStringLiteral("%1: the player is not mounted: nothing is at %2").arg(what, player));
         return false;
     }
-    c.updatePlayer();
+    c.planNow();
     if (c.canEjectOrSort()) return true;
     Controller::PendingWork work = c.pending();
     fail(QStringLiteral("%1: the player is not in step with the selection yet (%2 files to copy, %3 to move, %4 to remove); run \"brisle sync\" first")

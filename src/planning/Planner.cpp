@@ -3,9 +3,9 @@
 #include "library/PathUtils.h"
 #include "library/Song.h"
 #include "platform/FileSystem.h"
-#include "library/PathUtils.h"
 
 #include <QFile>
+#include <QSet>
 
 #include <algorithm>
 #include <cstring>
@@ -113,13 +113,15 @@ private:
 
 // Every regular file below the folder (links to files count, links to folders
 // are not followed), hidden ones included, with the volume's trash left out.
-void listFiles(int dirFd, const QString& prefix, const std::function<void(const QString& path, const char* name)>& found) {
+// Stops early once `cancelled` is set.
+void listFiles(int dirFd, const QString& prefix, const std::function<void(const QString& path, const char* name)>& found,
+               const std::atomic<bool>* cancelled) {
     DIR* dir = ::fdopendir(dirFd);
     if (!dir) {
         ::close(dirFd);
         return;
     }
-    while (dirent* e = ::readdir(dir)) {
+    while (dirent* e = (cancelled && *cancelled) ? nullptr : ::readdir(dir)) {
         const char* name = e->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
         unsigned char type = e->d_type;
@@ -133,7 +135,7 @@ void listFiles(int dirFd, const QString& prefix, const std::function<void(const 
         if (type == DT_DIR) {
             if (std::strcmp(name, ".Trashes") == 0) continue;
             int fd = ::openat(::dirfd(dir), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (fd >= 0) listFiles(fd, path, found);
+            if (fd >= 0) listFiles(fd, path, found, cancelled);
         } else if (type == DT_REG) {
             found(path, name);
         }
@@ -143,194 +145,293 @@ void listFiles(int dirFd, const QString& prefix, const std::function<void(const 
 
 }  // namespace
 
-Planner::Result Planner::plan(const Input& input, std::vector<std::unique_ptr<SYWanted>>& wantedStuff, const Library& library) {
-    Result result;
-    result.previousFiles = input.previousFiles;
-    QHash<QString, Song*> stale = input.previousFiles;
-    PresentFiles present;
-    PathList unaccounted;
+// One pass, step by step; see Planner.h for the steps. Paths are compared in
+// decomposed form, but file systems other than the Mac's keep names as they
+// were written: every file found is acted on (sized, moved, deleted) as it is
+// spelled. Touches nothing but its own state, the songs and the disk.
+class Planner::Pass {
+public:
+    Pass(Input input, const Library& library, const std::atomic<bool>* cancelled)
+        : input_(std::move(input)), library_(library), cancelled_(cancelled), stale_(input_.previousFiles) {
+        result_.previousFiles = input_.previousFiles;
+    }
 
-    // Scan the player. Paths are compared in decomposed form, but file
-    // systems other than the Mac's keep names as they were written: every
-    // file found is acted on (sized, moved, deleted) as it is spelled.
-    QString player = input.playerFolder;
-    while (player.size() > 1 && player.endsWith(u'/')) player.chop(1);
-    QHash<QString, QString> spelled;  // decomposed path -> the path on disk, where they differ
-    auto onDisk = [&spelled](const QString& path) { return spelled.value(path, path); };
-    // Case-folded path -> the path found; built only when a wanted path is
-    // missing from the scan, which a steady pass never needs.
-    std::vector<QString> scanned;
-    QHash<QString, QString> folded;
-    auto foldedSpelling = [&scanned, &folded](const QString& path) {
-        if (folded.isEmpty())
-            for (const QString& p : scanned) folded.insert(p.toCaseFolded(), p);
-        return folded.value(path.toCaseFolded());
-    };
-    auto found = [&present, &unaccounted](const QString& path) { return present.positionOf(path) >= 0 || unaccounted.contains(path); };
-    int root = ::open(fsys::encode(player).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (root >= 0) {
+    // The steps after the scan.
+    Result plan(std::vector<Item> items) {
+        items_ = std::move(items);
+        layOut();
+        forgetGoneFiles();
+        reconcileOtherFiles();
+        matchPaths();
+        deleteLeftovers();
+        std::stable_sort(result_.copies.begin(), result_.copies.end(), [](const Weighted& a, const Weighted& b) {
+            return QString::compare(a.record->to, b.record->to, Qt::CaseSensitive) < 0;
+        });
+        return std::move(result_);
+    }
+
+    // Every file below the player folder: recorded ones are present, others
+    // unaccounted for.
+    void scan() {
+        QString player = input_.playerFolder;
+        while (player.size() > 1 && player.endsWith(u'/')) player.chop(1);
+        int root = ::open(fsys::encode(player).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (root < 0) return;
         listFiles(root, player, [&](const QString& foundPath, const char* name) {
             QString path = decomposed(foundPath);
             if (path.contains(QStringLiteral("/.Trashes/"))) return;
             // Two spellings of one name: the first one found stands for it.
             if (found(path)) return;
-            if (path != foundPath) spelled.insert(path, foundPath);
+            if (path != foundPath) spelled_.insert(path, foundPath);
             // What a copy interrupted by a crash left: removed, never shown.
             if (isPartialName(QFile::decodeName(name))) {
-                present.set(path, nullptr);
+                present_.set(path, nullptr);
                 return;
             }
-            scanned.push_back(path);
-            auto it = stale.find(path);
-            if (it != stale.end()) {
-                present.set(path, it.value());
-                stale.erase(it);
+            scanned_.push_back(path);
+            auto it = stale_.find(path);
+            if (it != stale_.end()) {
+                present_.set(path, it.value());
+                stale_.erase(it);
             } else {
-                unaccounted.append(path);
+                unaccounted_.append(path);
             }
-        });
+        }, cancelled_);
     }
 
-    // Build the layout.
-    QHash<QString, Song*> layout;
+private:
     struct Wanted {
         QString path;
         SYWanted* item;
     };
-    std::vector<Wanted> laidOut;
-    for (const auto& item : wantedStuff) {
-        Layout l = item->layoutDictionary();
-        for (const auto& [path, song] : l.entries()) {
-            layout.insert(path, song);
-            result.wantedByLayout.insert(path, item.get());
-            laidOut.push_back({path, item.get()});
-            // File systems that ignore case (FAT, the Mac's) find a file here
-            // that the scan listed under another spelling: that file is known
-            // by the wanted path from now on, or it would be shown as an
-            // other file and copied over for ever.
-            if (!found(path)) {
-                QString other = foldedSpelling(path);
-                if (!other.isNull() && other != path && fsys::existsNoFollow(path)) {
-                    bool adopted = true;
-                    if (!unaccounted.contains(other) && present.holds(other, song)) {
-                        present.remove(other);
-                        present.set(path, song);
-                    } else if (!unaccounted.remove(other)) {
-                        adopted = false;  // the file stands for another song
-                    } else if (auto it = stale.find(path); it != stale.end()) {
-                        present.set(path, it.value());  // recorded under this spelling
-                        stale.erase(it);
-                    } else {
-                        unaccounted.append(path);
-                    }
-                    if (adopted) spelled.insert(path, onDisk(other));
-                }
+
+    bool cancelled() const { return cancelled_ && *cancelled_; }
+    QString onDisk(const QString& path) const { return spelled_.value(path, path); }
+    bool found(const QString& path) const { return present_.positionOf(path) >= 0 || unaccounted_.contains(path); }
+
+    // Case-folded path -> the path found; built only when a wanted path is
+    // missing from the scan, which a steady pass never needs.
+    QString foldedSpelling(const QString& path) {
+        if (folded_.isEmpty())
+            for (const QString& p : scanned_) folded_.insert(p.toCaseFolded(), p);
+        return folded_.value(path.toCaseFolded());
+    }
+
+    // The layouts of the wanted items; files already in place are taken over.
+    void layOut() {
+        for (const Item& item : items_) {
+            for (const auto& [path, song] : item.layout.entries()) {
+                if (cancelled()) return;
+                layout_.insert(path, song);
+                result_.wantedByLayout.insert(path, item.item);
+                laidOut_.push_back({path, item.item});
+                if (!found(path)) adoptOtherSpelling(path, song);
+                takeOver(path, song);
             }
-            std::optional<std::uint64_t> sourceSize = fsys::size(song->copyFromPath());
-            std::optional<std::uint64_t> hereSize = sourceSize ? fsys::size(onDisk(path)) : std::nullopt;
-            // A file spelled otherwise does not stand at the copy's
-            // destination; replacing it means deleting it.
-            bool replaceSpelled = spelled.contains(path);
-            bool isUnaccounted = unaccounted.contains(path);
-            if (sourceSize && hereSize) {
-                if (*sourceSize == *hereSize) {
-                    if (isUnaccounted) {
-                        // Already there: taken over without copying.
-                        unaccounted.remove(path);
-                        present.set(path, song);
-                        result.previousFiles.insert(path, song);
-                        result.tookOverFiles = true;
-                    }
-                } else if (isUnaccounted) {
-                    unaccounted.remove(path);
-                    if (replaceSpelled) present.set(path, nullptr);
-                } else {
-                    // No longer the file of this song: it will be replaced.
-                    present.remove(path);
-                    result.previousFiles.remove(path);
-                    if (replaceSpelled) present.set(path, nullptr);
+        }
+    }
+
+    // File systems that ignore case (FAT, the Mac's) find a file here that the
+    // scan listed under another spelling: that file is known by the wanted
+    // path from now on, or it would be shown as an other file and copied over
+    // for ever.
+    void adoptOtherSpelling(const QString& path, Song* song) {
+        QString other = foldedSpelling(path);
+        if (other.isNull() || other == path || !fsys::existsNoFollow(path)) return;
+        if (!unaccounted_.contains(other) && present_.holds(other, song)) {
+            present_.remove(other);
+            present_.set(path, song);
+        } else if (!unaccounted_.remove(other)) {
+            return;  // the file stands for another song
+        } else if (auto it = stale_.find(path); it != stale_.end()) {
+            present_.set(path, it.value());  // recorded under this spelling
+            stale_.erase(it);
+        } else {
+            unaccounted_.append(path);
+        }
+        spelled_.insert(path, onDisk(other));
+    }
+
+    // A file at a wanted path as big as its source is the song's: taken over
+    // when the record did not know it. One of another size will be replaced.
+    void takeOver(const QString& path, Song* song) {
+        // The file here first: on an empty player the source is never read.
+        std::optional<std::uint64_t> hereSize = fsys::size(onDisk(path));
+        std::optional<std::uint64_t> sourceSize = hereSize ? fsys::size(song->copyFromPath()) : std::nullopt;
+        // A file spelled otherwise does not stand at the copy's destination;
+        // replacing it means deleting it.
+        bool replaceSpelled = spelled_.contains(path);
+        bool isUnaccounted = unaccounted_.contains(path);
+        if (sourceSize && hereSize) {
+            if (*sourceSize == *hereSize) {
+                if (isUnaccounted) {
+                    // Already there: taken over without copying.
+                    unaccounted_.remove(path);
+                    present_.set(path, song);
+                    result_.previousFiles.insert(path, song);
+                    result_.tookOverFiles = true;
                 }
             } else if (isUnaccounted) {
-                unaccounted.remove(path);
+                unaccounted_.remove(path);
+                if (replaceSpelled) present_.set(path, nullptr);
+            } else {
+                // No longer the file of this song: it will be replaced.
+                present_.remove(path);
+                result_.previousFiles.remove(path);
+                if (replaceSpelled) present_.set(path, nullptr);
+            }
+        } else if (isUnaccounted) {
+            unaccounted_.remove(path);
+        }
+    }
+
+    // Recorded files the scan did not find.
+    void forgetGoneFiles() {
+        for (auto it = stale_.constBegin(); it != stale_.constEnd(); ++it) result_.previousFiles.remove(it.key());
+        result_.forgotGoneFiles = !stale_.isEmpty();
+    }
+
+    // Other-file items: gone ones leave the list, confirmed ones are deleted,
+    // new unaccounted files join it (but for stray ".DS_Store").
+    void reconcileOtherFiles() {
+        for (Item& item : items_) {
+            if (!item.otherFile) continue;
+            const QString& path = *item.otherFile;
+            if (!unaccounted_.contains(path)) {
+                drop(item);
+            } else if (item.removeFile) {
+                present_.set(path, nullptr);
+                unaccounted_.remove(path);
+                drop(item);
+            } else {
+                unaccounted_.remove(path);
             }
         }
+        unaccounted_.forEach([&](const QString& path) {
+            if (path.endsWith(QStringLiteral("/.DS_Store"))) {
+                present_.set(path, nullptr);
+            } else {
+                // Made here, but only this pass sees it until the main thread
+                // puts it in the list.
+                result_.newFiles.push_back(std::make_unique<SYWantedFile>(library_, path));
+                result_.otherFilesChanged = true;
+            }
+        });
     }
 
-    // Forget gone files.
-    for (auto it = stale.constBegin(); it != stale.constEnd(); ++it) result.previousFiles.remove(it.key());
-    result.forgotGoneFiles = !stale.isEmpty();
-
-    // Reconcile the other-file items.
-    for (auto it = wantedStuff.begin(); it != wantedStuff.end();) {
-        auto* file = dynamic_cast<SYWantedFile*>(it->get());
-        if (!file) {
-            ++it;
-            continue;
-        }
-        QString path = file->path();
-        if (!unaccounted.contains(path)) {
-            it = wantedStuff.erase(it);
-            result.otherFilesChanged = true;
-        } else if (file->remove()) {
-            present.set(path, nullptr);
-            unaccounted.remove(path);
-            it = wantedStuff.erase(it);
-            result.otherFilesChanged = true;
-        } else {
-            unaccounted.remove(path);
-            ++it;
-        }
-    }
-    // New unaccounted files: shown as other files, but for stray ".DS_Store".
-    unaccounted.forEach([&](const QString& path) {
-        if (path.endsWith(QStringLiteral("/.DS_Store"))) {
-            present.set(path, nullptr);
-        } else {
-            wantedStuff.push_back(std::make_unique<SYWantedFile>(library, path));
-            result.otherFilesChanged = true;
-        }
-    });
-
-    // Match wanted paths with present files: playlists' paths first, then
-    // albums', then songs', each group by artist and name. Items are ranked
-    // once; comparing them for every path would cost more than the pass.
-    std::vector<SYWanted*> ranked;
-    for (const auto& item : wantedStuff) ranked.push_back(item.get());
-    std::stable_sort(ranked.begin(), ranked.end(), [](const SYWanted* a, const SYWanted* b) { return a->compare(*b) < 0; });
-    QHash<const SYWanted*, int> rank;
-    for (std::size_t i = 0; i < ranked.size(); ++i)
-        rank.insert(ranked[i], i > 0 && ranked[i - 1]->compare(*ranked[i]) == 0 ? rank.value(ranked[i - 1]) : int(i));
-    std::vector<std::pair<int, const QString*>> order;
-    order.reserve(laidOut.size());
-    for (const Wanted& w : laidOut)
-        if (result.wantedByLayout.value(w.path) == w.item) order.emplace_back(rank.value(w.item), &w.path);
-    std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    // Each path is here once: an item lays a path out once, and only the
-    // last item that laid it out keeps it.
-    for (const auto& [itemRank, pathPtr] : order) {
-        const QString& path = *pathPtr;
-        Song* song = layout.value(path);
-        long first = present.firstOf(song);
-        if (first >= 0) {
-            long exact = present.positionOf(path);
-            std::size_t used = exact >= 0 && present.holds(std::size_t(exact), song) ? std::size_t(exact) : std::size_t(first);
-            QString from = present.pathAt(used);
-            if (from != path) result.moves.push_back({WorkRecord::move(song, onDisk(from), path)});
-            present.take(used);
-            continue;
-        }
-        if (song->needsConversion() && !song->isCached() && song != input.convertingSong)
-            result.conversions.push_back({WorkRecord::conversion(song, path)});
-        result.copies.push_back({WorkRecord::copy(song, song->copyFromPath(), path), song->copiedSize()});
+    void drop(Item& item) {
+        result_.droppedFiles.push_back(item.item);
+        result_.otherFilesChanged = true;
+        item.item = nullptr;
     }
 
-    // Delete the leftovers.
-    present.forEachLeft([&](const QString& path, Song* song) {
-        QString file = onDisk(path);
-        result.deletions.push_back({WorkRecord::remove(file, song), fsys::sizeNoFollow(file).value_or(0)});
-    });
+    // Wanted paths against present files: playlists' paths first, then
+    // albums', then songs', each group by artist and name. A song already on
+    // the player moves (its copy at the path itself first), others are copied
+    // (and converted first when they need it). Items are ranked once;
+    // comparing them for every path would cost more than the pass.
+    void matchPaths() {
+        // The list as it will be: its items less the dropped files, then the
+        // new ones.
+        struct Ranked {
+            const SYWanted* item;
+            SYWanted::SortKey key;
+        };
+        std::vector<Ranked> ranked;
+        for (const Item& item : items_)
+            if (item.item) ranked.push_back({item.item, item.key});
+        for (const auto& file : result_.newFiles) ranked.push_back({file.get(), file->sortKey()});
+        std::stable_sort(ranked.begin(), ranked.end(), [](const Ranked& a, const Ranked& b) { return SYWanted::compare(a.key, b.key) < 0; });
+        QHash<const SYWanted*, int> rank;
+        for (std::size_t i = 0; i < ranked.size(); ++i)
+            rank.insert(ranked[i].item,
+                        i > 0 && SYWanted::compare(ranked[i - 1].key, ranked[i].key) == 0 ? rank.value(ranked[i - 1].item) : int(i));
+        std::vector<std::pair<int, const QString*>> order;
+        order.reserve(laidOut_.size());
+        for (const Wanted& w : laidOut_)
+            if (result_.wantedByLayout.value(w.path) == w.item) order.emplace_back(rank.value(w.item), &w.path);
+        std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        // Each path is here once: an item lays a path out once, and only the
+        // last item that laid it out keeps it.
+        for (const auto& [itemRank, pathPtr] : order) {
+            if (cancelled()) return;
+            const QString& path = *pathPtr;
+            Song* song = layout_.value(path);
+            long first = present_.firstOf(song);
+            if (first >= 0) {
+                long exact = present_.positionOf(path);
+                std::size_t used = exact >= 0 && present_.holds(std::size_t(exact), song) ? std::size_t(exact) : std::size_t(first);
+                QString from = present_.pathAt(used);
+                if (from != path) result_.moves.push_back({WorkRecord::move(song, onDisk(from), path)});
+                present_.take(used);
+                continue;
+            }
+            if (song->needsConversion() && !song->isCached() && song != input_.convertingSong)
+                result_.conversions.push_back({WorkRecord::conversion(song, path)});
+            result_.copies.push_back({WorkRecord::copy(song, song->copyFromPath(), path), song->copiedSize()});
+        }
+    }
 
-    std::stable_sort(result.copies.begin(), result.copies.end(),
-                     [](const Weighted& a, const Weighted& b) { return QString::compare(a.record->to, b.record->to, Qt::CaseSensitive) < 0; });
+    // Whatever is left on the player goes.
+    void deleteLeftovers() {
+        present_.forEachLeft([&](const QString& path, Song* song) {
+            if (cancelled()) return;
+            QString file = onDisk(path);
+            result_.deletions.push_back({WorkRecord::remove(file, song), fsys::sizeNoFollow(file).value_or(0)});
+        });
+    }
+
+    const Input input_;
+    const Library& library_;
+    const std::atomic<bool>* cancelled_;
+    std::vector<Item> items_;  // a dropped file's item is null
+    Result result_;
+
+    QHash<QString, Song*> stale_;  // recorded files not found yet
+    PresentFiles present_;
+    PathList unaccounted_;         // found, and not in the record
+    QHash<QString, QString> spelled_;  // decomposed path -> the path on disk, where they differ
+    std::vector<QString> scanned_;
+    QHash<QString, QString> folded_;
+    QHash<QString, Song*> layout_;
+    std::vector<Wanted> laidOut_;
+};
+
+Planner::Item Planner::itemOf(SYWanted& item) {
+    Item taken{&item, item.sortKey(), item.layoutDictionary(), std::nullopt, false};
+    if (auto* file = dynamic_cast<SYWantedFile*>(&item)) {
+        taken.otherFile = file->path();
+        taken.removeFile = file->remove();
+    }
+    return taken;
+}
+
+Planner::Planner(Input input, const Library& library, const std::atomic<bool>* cancelled)
+    : pass_(std::make_unique<Pass>(std::move(input), library, cancelled)) {}
+
+Planner::~Planner() = default;
+
+void Planner::scan() { pass_->scan(); }
+
+Planner::Result Planner::plan(std::vector<Item> items) { return pass_->plan(std::move(items)); }
+
+void Planner::applyOtherFiles(Result& result, std::vector<std::unique_ptr<SYWanted>>& wantedStuff) {
+    if (!result.droppedFiles.empty()) {
+        QSet<const SYWanted*> dropped(result.droppedFiles.begin(), result.droppedFiles.end());
+        std::erase_if(wantedStuff, [&dropped](const auto& item) { return dropped.contains(item.get()); });
+        result.droppedFiles.clear();
+    }
+    for (auto& file : result.newFiles) wantedStuff.push_back(std::move(file));
+    result.newFiles.clear();
+}
+
+Planner::Result Planner::plan(const Input& input, std::vector<std::unique_ptr<SYWanted>>& wantedStuff, const Library& library) {
+    std::vector<Item> items;
+    items.reserve(wantedStuff.size());
+    for (const auto& item : wantedStuff) items.push_back(itemOf(*item));
+    Planner planner(input, library);
+    planner.scan();
+    Result result = planner.plan(std::move(items));
+    applyOtherFiles(result, wantedStuff);
     return result;
 }

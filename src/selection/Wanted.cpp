@@ -12,11 +12,13 @@
 namespace {
 
 // A missing value on either side counts as equal.
-int compareText(const QVariant& a, const QVariant& b) {
-    if (!a.isValid() || !b.isValid()) return 0;
-    int c = a.toString().compare(b.toString(), Qt::CaseInsensitive);
+int compareText(const std::optional<QString>& a, const std::optional<QString>& b) {
+    if (!a || !b) return 0;
+    int c = a->compare(*b, Qt::CaseInsensitive);
     return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
+
+std::optional<QString> textOf(const QVariant& v) { return v.isValid() ? std::optional(v.toString()) : std::nullopt; }
 
 const Defaults& defaultsOf(const Library& library) { return library.context().defaults(); }
 
@@ -24,10 +26,14 @@ const Defaults& defaultsOf(const Library& library) { return library.context().de
 
 // ---- SYWanted ----
 
-int SYWanted::compare(const SYWanted& other) const {
-    if (sort() != other.sort()) return sort() < other.sort() ? -1 : 1;
-    if (int c = compareText(valueForKey("Artist"), other.valueForKey("Artist"))) return c;
-    return compareText(valueForKey("Name"), other.valueForKey("Name"));
+int SYWanted::compare(const SYWanted& other) const { return compare(sortKey(), other.sortKey()); }
+
+SYWanted::SortKey SYWanted::sortKey() const { return {sort(), textOf(valueForKey("Artist")), textOf(valueForKey("Name"))}; }
+
+int SYWanted::compare(const SortKey& a, const SortKey& b) {
+    if (a.sort != b.sort) return a.sort < b.sort ? -1 : 1;
+    if (int c = compareText(a.artist, b.artist)) return c;
+    return compareText(a.name, b.name);
 }
 
 QVariant SYWanted::valueForKey(std::string_view key) const {

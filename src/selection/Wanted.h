@@ -43,6 +43,14 @@ public:
 
     // The list's order: sort, then artist, then name, both without regard to case.
     int compare(const SYWanted& other) const;
+    // What that order compares, taken once: keys can be compared on any
+    // thread, and without asking the items again.
+    struct SortKey {
+        int sort = 0;
+        std::optional<QString> artist, name;  // nothing: no value, equal to any
+    };
+    SortKey sortKey() const;
+    static int compare(const SortKey& a, const SortKey& b);
 
     // A key naming a field or operation of the item is answered by it; any
     // other key goes to valueForUndefinedKey.

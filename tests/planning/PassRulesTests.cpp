@@ -5,6 +5,7 @@
 #include "library/Song.h"
 #include "support/SyncFixture.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 
 #include <gtest/gtest.h>
@@ -44,8 +45,10 @@ protected:
     std::unique_ptr<Controller> c;
 };
 
-TEST_F(PassRules, NothingHappensWhileADeferredPassIsDue) {
-    c->requestUpdate();
+TEST_F(PassRules, NothingHappensWhileADeferredPassIsDueAndRequestsGatherIntoOne) {
+    int passes = 0;
+    QObject::connect(c.get(), &Controller::planned, [&] { ++passes; });
+    for (int i = 0; i < 10; ++i) c->requestUpdate();
     putSentinels();
     int reloads = f.lib.ui.reloads;
     c->updatePlayer();
@@ -53,6 +56,17 @@ TEST_F(PassRules, NothingHappensWhileADeferredPassIsDue) {
     EXPECT_EQ(f.lib.ui.reloads, reloads);
     ASSERT_TRUE(waitUntil([&] { return !c->updateDue(); }));
     EXPECT_EQ(sizes(), (Sizes{3, 0, 0, 0, 1})) << "the deferred pass replans; requests ahead of time stay";
+    waitUntil([] { return false; }, 300);
+    EXPECT_EQ(passes, 1) << "ten requests, one pass";
+}
+
+TEST_F(PassRules, AnEditWhileAPassIsUnderWayDropsItsResultAndPlansAnew) {
+    c->updatePlayer();
+    QCoreApplication::processEvents();  // the items are taken
+    ASSERT_TRUE(c->updateDue()) << "under way";
+    c->removeItem(c->wantedStuff().front().get());
+    ASSERT_TRUE(waitUntil([&] { return !c->updateDue(); }));
+    EXPECT_EQ(sizes(), (Sizes{0, 0, 0, 0, 0})) << "planned for the list as it is now";
 }
 
 TEST_F(PassRules, WithoutThePlayerThePassEmptiesTheListsAndLooksAtNothing) {

@@ -117,7 +117,7 @@ protected:
     }
     // Plans again: true when nothing is left to copy, move or delete.
     bool nothingToDo() {
-        c->refreshPlayer();
+        c->planNow();
         std::lock_guard lock(c->work().todoLock);
         return c->work().toCopyList.empty() && c->work().toMoveList.empty() && c->work().toDeleteList.empty();
     }
