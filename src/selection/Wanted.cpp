@@ -24,6 +24,17 @@ const Defaults& defaultsOf(const Library& library) { return library.context().de
 
 // ---- SYWanted ----
 
+int SYWanted::sort() const {
+    switch (kind()) {
+    case Kind::Playlist: return 1;
+    case Kind::Album: return 2;
+    case Kind::Song:
+    case Kind::AlbumTrack: return 3;
+    case Kind::File: return 4;
+    }
+    return 0;
+}
+
 int SYWanted::compare(const SYWanted& other) const {
     if (sort() != other.sort()) return sort() < other.sort() ? -1 : 1;
     if (int c = compareText(valueForKey("Artist"), other.valueForKey("Artist"))) return c;
