@@ -77,7 +77,7 @@ QJsonObject itemJson(const SYWanted* item) {
     QJsonObject o{
         {QStringLiteral("type"), item->type()},
         {QStringLiteral("name"), item->valueForKey("Name").toString()},
-        {QStringLiteral("checked"), item->Checked()},
+        {QStringLiteral("checked"), item->checkState()},
     };
     if (auto* p = dynamic_cast<const SYWantedPlaylist*>(item)) {
         o.insert(QStringLiteral("kind"), QStringLiteral("playlist"));
@@ -92,7 +92,7 @@ QJsonObject itemJson(const SYWanted* item) {
                 {QStringLiteral("index"), row->index()},
                 {QStringLiteral("name"), row->song()->name()},
                 {QStringLiteral("persistentId"), row->persistentID()},
-                {QStringLiteral("checked"), row->Checked()},
+                {QStringLiteral("checked"), row->checkState()},
             });
         }
         o.insert(QStringLiteral("tracks"), tracks);
@@ -113,9 +113,9 @@ void printItem(const SYWanted* item) {
         print(QStringLiteral("Playlist  %1  [%2]  (%3)").arg(p->valueForKey("Name").toString(), modeName(p->mode()), p->persistentID()));
     } else if (auto* a = dynamic_cast<const SYWantedAlbum*>(item)) {
         QString artist = a->album()->artist();
-        print(QStringLiteral("Album     %1 %2%3").arg(checkMark(a->Checked()), a->album()->name(), artist.isEmpty() ? QString() : QStringLiteral(" - ") + artist));
+        print(QStringLiteral("Album     %1 %2%3").arg(checkMark(a->checkState()), a->album()->name(), artist.isEmpty() ? QString() : QStringLiteral(" - ") + artist));
         for (const auto& row : a->songs())
-            print(QStringLiteral("            %1 %2 %3").arg(checkMark(row->Checked())).arg(row->index(), 2, 10, QLatin1Char('0')).arg(row->song()->name()));
+            print(QStringLiteral("            %1 %2 %3").arg(checkMark(row->checkState())).arg(row->index(), 2, 10, QLatin1Char('0')).arg(row->song()->name()));
     } else if (auto* s = dynamic_cast<const SYWantedSong*>(item)) {
         print(QStringLiteral("Song      %1 - %2  (%3)").arg(s->song()->name(), s->song()->string("Artist"), s->persistentID()));
     } else if (auto* f = dynamic_cast<const SYWantedFile*>(item)) {

@@ -51,7 +51,7 @@ QVariant SYWanted::valueForUndefinedKey(std::string_view) const { return {}; }
 bool SYWanted::setValue(const QVariant&, std::string_view) { return false; }
 
 std::optional<QVariant> SYWanted::field(std::string_view key) const {
-    if (key == "Checked") return Checked();
+    if (key == "Checked") return checkState();
     if (key == "type") return type();
     return std::nullopt;
 }
@@ -140,10 +140,10 @@ void SYWantedAlbum::buildRows(const std::vector<Song*>* songs) {
     }
 }
 
-int SYWantedAlbum::Checked() const {
+int SYWantedAlbum::checkState() const {
     bool any = false, all = true;
     for (const auto& row : songs_) {
-        if (row->Checked() == 1) any = true;
+        if (row->checkState() == 1) any = true;
         else all = false;
     }
     if (any && !all) return -1;
@@ -153,7 +153,7 @@ int SYWantedAlbum::Checked() const {
 Layout SYWantedAlbum::layoutDictionary() const {
     Layout layout;
     for (const auto& row : songs_)
-        if (row->Checked() != 0) layout.set(decomposed(row->song()->albumPath()), row->song());
+        if (row->checkState() != 0) layout.set(decomposed(row->song()->albumPath()), row->song());
     return layout;
 }
 
@@ -168,9 +168,9 @@ plist::Object SYWantedAlbum::propertyList() const {
     plist::Object avoid = plist::Object::array();
     bool matchDisabled = true;
     for (const auto& row : songs_) {
-        if (row->Checked() == 0) avoid.append(row->persistentID().toStdString());
+        if (row->checkState() == 0) avoid.append(row->persistentID().toStdString());
         bool enabled = !row->song()->flag("Disabled");
-        if ((row->Checked() != 0) != enabled) matchDisabled = false;
+        if ((row->checkState() != 0) != enabled) matchDisabled = false;
     }
     return plist::Object(plist::Object::Dict{
         {"Name", album_->name().toStdString()},

@@ -50,7 +50,7 @@ public:
     virtual const std::vector<std::unique_ptr<SYWantedAlbumTrack>>* children() const { return nullptr; }
     bool rootWanted() const { return kind() != Kind::AlbumTrack; }
     // 1 checked, 0 not, -1 mixed (albums).
-    virtual int Checked() const { return 1; }
+    virtual int checkState() const { return 1; }
     bool isDeletable() const { return kind() == Kind::File; }
     // Playlists (1), albums (2), songs and track rows (3), other files (4).
     int sort() const;
@@ -106,7 +106,7 @@ public:
 
     static constexpr Kind kKind = Kind::AlbumTrack;
     Kind kind() const override { return kKind; }
-    int Checked() const override { return checked_; }
+    int checkState() const override { return checked_; }
     void setChecked(int checked) { checked_ = checked; }
     SYWantedAlbum* album() const { return album_; }
     int index() const { return index_; }
@@ -136,7 +136,7 @@ public:
     Album* album() const { return album_; }
     const std::vector<std::unique_ptr<SYWantedAlbumTrack>>* children() const override { return &songs_; }
     const std::vector<std::unique_ptr<SYWantedAlbumTrack>>& songs() const { return songs_; }
-    int Checked() const override;
+    int checkState() const override;
     Layout layoutDictionary() const override;
     QString type() const override { return QStringLiteral("Album"); }
     QVariant valueForUndefinedKey(std::string_view key) const override;
