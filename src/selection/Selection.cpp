@@ -11,7 +11,7 @@ namespace {
 
 bool isOtherSongs(const Song* s) {
     const Album* a = s->albumObject();
-    return !a || a->name() == u"Other songs";
+    return !a || a->name() == kOtherSongs;
 }
 
 }  // namespace
@@ -125,7 +125,7 @@ std::vector<std::unique_ptr<SYWanted>> Selection::wantedObjectsForSongs(const st
     std::vector<Album*> order;
     QHash<Album*, qsizetype> counts;
     for (Song* s : songs) {
-        if (s->albumName() == u"Other songs" || !s->albumObject()) continue;
+        if (isOtherSongs(s)) continue;
         if (!counts.contains(s->albumObject())) order.push_back(s->albumObject());
         ++counts[s->albumObject()];
     }

@@ -86,7 +86,7 @@ QString SYWantedSong::pathOnPlayer() const {
     const Defaults& d = defaultsOf(library_);
     if (d.boolean("otherSongsInAlbumSubfolders")) return song()->albumPath();
     QString folder = d.string("pathToPlayer");
-    if (d.boolean("createOtherSongsSubfolder")) folder += QStringLiteral("/Other songs");
+    if (d.boolean("createOtherSongsSubfolder")) folder += u'/' + kOtherSongs;
     return folder + u'/' + song()->legacyFileName();
 }
 
