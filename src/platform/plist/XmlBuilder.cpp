@@ -65,21 +65,11 @@ void XmlBuilder::closeContainer() {
     Frame& f = frames_.back();
     Node node;
     if (f.isDict) {
-        std::size_t n = entries_.size() - f.start;
-        Entry* block = arena_.allocateArray<Entry>(n);
-        if (n) std::memcpy(static_cast<void*>(block), entries_.data() + f.start, n * sizeof(Entry));
+        node = dictNode(arena_, std::span(entries_).subspan(f.start));
         entries_.resize(f.start);
-        node.type = Type::Dict;
-        node.size = std::uint32_t(n);
-        node.entries = block;
     } else {
-        std::size_t n = items_.size() - f.start;
-        Node* block = arena_.allocateArray<Node>(n);
-        if (n) std::memcpy(static_cast<void*>(block), items_.data() + f.start, n * sizeof(Node));
+        node = arrayNode(arena_, std::span(items_).subspan(f.start));
         items_.resize(f.start);
-        node.type = Type::Array;
-        node.size = std::uint32_t(n);
-        node.items = block;
     }
     frames_.pop_back();
     attach(node);

@@ -68,6 +68,7 @@ private:
     bool leafValue(std::string_view t, bool hasAmpersand = false);
     void attach(const Node& node);
     static bool namesLeaf(std::string_view name, Leaf leaf);
+    bool openContainer(bool isDict, bool selfClosing, const char* at);
     void closeContainer();
     bool fail(const char* what, const char* at) {
         failure_ = what;
@@ -129,6 +130,20 @@ inline bool XmlBuilder::text(std::string_view t, bool hasAmpersand) {
     return true;
 }
 
+// <dict> or <array>: a frame that collects its children, or at once an
+// empty container when the tag closes itself.
+inline bool XmlBuilder::openContainer(bool isDict, bool selfClosing, const char* at) {
+    if (frames_.size() > 512) return fail("nesting too deep", at);
+    if (selfClosing) {
+        Node n;
+        n.type = isDict ? Type::Dict : Type::Array;
+        attach(n);
+    } else {
+        frames_.push_back(Frame{isDict, nextFrameId_++, isDict ? entries_.size() : items_.size()});
+    }
+    return true;
+}
+
 // One tag; `at` is its '<', for error positions.
 inline bool XmlBuilder::tag(std::string_view name, bool closing, bool selfClosing, const char* at) {
     const char* p = at;
@@ -175,34 +190,14 @@ inline bool XmlBuilder::tag(std::string_view name, bool closing, bool selfClosin
         if (is(name, "key")) leaf = Leaf::Key;
         break;
     case 4:
-        if (is(name, "dict")) {
-            if (frames_.size() > 512) return fail("nesting too deep", p);
-            if (selfClosing) {
-                Node n;
-                n.type = Type::Dict;
-                attach(n);
-            } else {
-                frames_.push_back(Frame{true, nextFrameId_++, entries_.size()});
-            }
-            return true;
-        }
+        if (is(name, "dict")) return openContainer(true, selfClosing, p);
         if (is(name, "true")) leaf = Leaf::True;
         else if (is(name, "real")) leaf = Leaf::Real;
         else if (is(name, "date")) leaf = Leaf::Date;
         else if (is(name, "data")) leaf = Leaf::Data;
         break;
     case 5:
-        if (is(name, "array")) {
-            if (frames_.size() > 512) return fail("nesting too deep", p);
-            if (selfClosing) {
-                Node n;
-                n.type = Type::Array;
-                attach(n);
-            } else {
-                frames_.push_back(Frame{false, nextFrameId_++, items_.size()});
-            }
-            return true;
-        }
+        if (is(name, "array")) return openContainer(false, selfClosing, p);
         if (is(name, "false")) leaf = Leaf::False;
         else if (is(name, "plist")) {
             if (sawPlist_ || !frames_.empty()) return fail("nested <plist>", p);
