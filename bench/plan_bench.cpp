@@ -279,7 +279,7 @@ RunResult runOnce(const Setup& s, const QString& settings) {
         r.deletions = c.work().toDeleteList.size();
     }
     for (const auto& item : c.wantedStuff())
-        if (dynamic_cast<const SYWantedFile*>(item.get())) ++r.otherFiles;
+        if (item->kind() == SYWanted::Kind::File) ++r.otherFiles;
     return r;
 }
 

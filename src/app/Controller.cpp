@@ -254,8 +254,8 @@ void Controller::startWorkers() {
         connect(thread.get(), &QThread::started, &worker, &Worker::start);
         thread->start();
     };
-    convertorObject_ = std::make_unique<Convertor>(*this, *this, defaults_);
-    copierObject_ = std::make_unique<Copier>(*this, *this, defaults_);
+    convertorObject_ = std::make_unique<Convertor>(*this, defaults_);
+    copierObject_ = std::make_unique<Copier>(*this, defaults_);
     launch(convertorThread_, *convertorObject_, "convertor");
     launch(copierThread_, *copierObject_, "copier");
 }

@@ -75,7 +75,7 @@ void writeItem(JsonWriter& json, const SYWanted* item) {
     json.beginObject();
     json.field("type", item->type());
     json.field("name", item->valueForKey("Name").toString());
-    json.field("checked", item->Checked());
+    json.field("checked", item->checkState());
     if (auto* p = dynamic_cast<const SYWantedPlaylist*>(item)) {
         json.field("kind", QStringLiteral("playlist"));
         json.field("id", p->persistentID());
@@ -90,7 +90,7 @@ void writeItem(JsonWriter& json, const SYWanted* item) {
             json.field("index", row->index());
             json.field("name", row->song()->name());
             json.field("persistentId", row->persistentID());
-            json.field("checked", row->Checked());
+            json.field("checked", row->checkState());
             json.endObject();
         }
         json.endArray();
@@ -111,9 +111,9 @@ void printItem(const SYWanted* item) {
         print(QStringLiteral("Playlist  %1  [%2]  (%3)").arg(p->valueForKey("Name").toString(), modeName(p->mode()), p->persistentID()));
     } else if (auto* a = dynamic_cast<const SYWantedAlbum*>(item)) {
         QString artist = a->album()->artist();
-        print(QStringLiteral("Album     %1 %2%3").arg(checkMark(a->Checked()), a->album()->name(), artist.isEmpty() ? QString() : QStringLiteral(" - ") + artist));
+        print(QStringLiteral("Album     %1 %2%3").arg(checkMark(a->checkState()), a->album()->name(), artist.isEmpty() ? QString() : QStringLiteral(" - ") + artist));
         for (const auto& row : a->songs())
-            print(QStringLiteral("            %1 %2 %3").arg(checkMark(row->Checked())).arg(row->index(), 2, 10, QLatin1Char('0')).arg(row->song()->name()));
+            print(QStringLiteral("            %1 %2 %3").arg(checkMark(row->checkState())).arg(row->index(), 2, 10, QLatin1Char('0')).arg(row->song()->name()));
     } else if (auto* s = dynamic_cast<const SYWantedSong*>(item)) {
         print(QStringLiteral("Song      %1 - %2  (%3)").arg(s->song()->name(), s->song()->string("Artist"), s->persistentID()));
     } else if (auto* f = dynamic_cast<const SYWantedFile*>(item)) {

@@ -287,7 +287,6 @@ void Library::groupAlbums() {
     albums_.clear();
     albums_.reserve(qsizetype(songs_.size() / 10));
     TrackFields fields(document_.get());
-    const QString otherSongs = QStringLiteral("Other songs");
     // Songs of one album mostly follow each other in load order: the same
     // name as the song before needs no conversion and no lookup.
     Album* previous = nullptr;
@@ -297,11 +296,11 @@ void Library::groupAlbums() {
         std::string_view albumText = f[AlbumName].string();
         Album* album = previous;
         if (!previous || albumText != previousText) {
-            QString name = albumText.empty() ? otherSongs : QString::fromUtf8(albumText);
+            QString name = albumText.empty() ? kOtherSongs : QString::fromUtf8(albumText);
             Album*& named = albums_[name];
             if (!named) {
                 QString artist;
-                if (name != otherSongs && !f[Compilation].asBoolean() && !f[Podcast].asBoolean()) artist = QString::fromUtf8(f[Artist].string());
+                if (name != kOtherSongs && !f[Compilation].asBoolean() && !f[Podcast].asBoolean()) artist = QString::fromUtf8(f[Artist].string());
                 albumList_.push_back(std::make_unique<Album>(name, artist));
                 named = albumList_.back().get();
             }

@@ -13,7 +13,6 @@
 namespace {
 
 constexpr double kDistantPast = -62135596800.0;  // 0001-01-01T00:00:00Z
-const QString kOtherSongs = QStringLiteral("Other songs");
 
 QVariant toVariant(plist::Value v) {
     switch (v.type()) {

@@ -21,6 +21,9 @@
 class Album;
 class SongContext;
 
+// The album of songs that name none, and the folder single songs go into.
+inline const QString kOtherSongs = QStringLiteral("Other songs");
+
 class SYContent {
 public:
     virtual ~SYContent() = default;

@@ -37,6 +37,6 @@ private:
     std::atomic<bool> fatNames_{false};
 };
 
-// "%.1f MB" of a byte count, computed the way the list has always shown it
-// (through single precision, so 3.75 MB shows as 3.7).
+// "%.1f MB" of a byte count, through single precision as the status line's
+// totals are, so that the list and the status round alike (3.75 MB shows as 3.7).
 QString sizeText(quint64 bytes);

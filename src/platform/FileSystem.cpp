@@ -13,6 +13,18 @@ namespace fsys {
 
 QByteArray encode(const QString& path) { return QFile::encodeName(path); }
 
+QByteArray readAll(int fd) {
+    QByteArray text;
+    char buffer[16384];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        text.append(buffer, n);
+    }
+    return text;
+}
+
 namespace {
 
 bool statPath(const QString& path, struct stat& st, bool follow) {

@@ -22,6 +22,10 @@ std::optional<std::uint64_t> sizeNoFollow(const QString& path);
 // Modification time in seconds since 1970, with fractions.
 std::optional<double> modificationTime(const QString& path);
 
+// Reads from fd to its end; what was read when an error stops it. For files
+// whose size says nothing, such as those of /proc and /sys.
+QByteArray readAll(int fd);
+
 // Writes a whole file so that a crash leaves either the old or the new one:
 // a temporary file beside it, flushed to disk, then renamed over it.
 std::expected<void, QString> writeFileAtomically(const QString& path, const QByteArray& bytes);

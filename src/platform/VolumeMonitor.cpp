@@ -1,8 +1,8 @@
 #include "VolumeMonitor.h"
 
-#include <QSocketNotifier>
+#include "platform/FileSystem.h"
 
-#include <cerrno>
+#include <QSocketNotifier>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,16 +14,8 @@ namespace {
 constexpr char mountInfoPath[] = "/proc/self/mountinfo";
 
 QByteArray readFromStart(int fd) {
-    QByteArray text;
-    if (::lseek(fd, 0, SEEK_SET) < 0) return text;
-    char buffer[16384];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        text.append(buffer, n);
-    }
-    return text;
+    if (::lseek(fd, 0, SEEK_SET) < 0) return {};
+    return fsys::readAll(fd);
 }
 
 }  // namespace

@@ -51,16 +51,9 @@ QString decodeField(QByteArrayView field) {
 }
 
 QByteArray readWholeFile(const char* path) {
-    QByteArray text;
     int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return text;
-    char buffer[16384];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        text.append(buffer, n);
-    }
+    if (fd < 0) return {};
+    QByteArray text = fsys::readAll(fd);
     ::close(fd);
     return text;
 }

@@ -11,7 +11,7 @@ namespace {
 
 bool isOtherSongs(const Song* s) {
     const Album* a = s->albumObject();
-    return !a || a->name() == u"Other songs";
+    return !a || a->name() == kOtherSongs;
 }
 
 }  // namespace
@@ -37,7 +37,7 @@ void Selection::addSongs(const std::vector<Song*>& songs) {
         const std::vector<Song*>& group = groups[album];
         SYWantedAlbum* existing = nullptr;
         for (const auto& item : wantedStuff_)
-            if (auto* w = dynamic_cast<SYWantedAlbum*>(item.get()); w && w->album() == album) existing = w;  // the last one
+            if (auto* w = item->as<SYWantedAlbum>(); w && w->album() == album) existing = w;  // the last one
         if (!existing) {
             wantedStuff_.push_back(std::make_unique<SYWantedAlbum>(library_, album, &group));
             continue;
@@ -48,7 +48,7 @@ void Selection::addSongs(const std::vector<Song*>& songs) {
 
     QSet<QString> wanted;
     for (const auto& item : wantedStuff_)
-        if (auto* w = dynamic_cast<SYWantedSong*>(item.get())) wanted.insert(w->persistentID());
+        if (auto* w = item->as<SYWantedSong>()) wanted.insert(w->persistentID());
     for (Song* s : singles) {
         QString id = s->persistentId();
         if (wanted.contains(id)) continue;
@@ -59,8 +59,8 @@ void Selection::addSongs(const std::vector<Song*>& songs) {
 
 void Selection::addPlaylists(const QStringList& persistentIds) {
     for (const QString& id : persistentIds) {
-        bool present = std::any_of(wantedStuff_.begin(), wantedStuff_.end(), [&](const auto& item) {
-            auto* p = dynamic_cast<SYWantedPlaylist*>(item.get());
+        bool present = std::any_of(wantedStuff_.begin(), wantedStuff_.end(), [&](const std::unique_ptr<SYWanted>& item) {
+            auto* p = item->as<SYWantedPlaylist>();
             return p && p->persistentID() == id;
         });
         if (!present) wantedStuff_.push_back(std::make_unique<SYWantedPlaylist>(library_, id));
@@ -75,9 +75,9 @@ void Selection::removeItem(const SYWanted* item) {
 plist::Object Selection::propertyList() const {
     plist::Object playlists = plist::Object::array(), albums = plist::Object::array(), songs = plist::Object::array();
     for (const auto& item : wantedStuff_) {
-        if (auto* p = dynamic_cast<const SYWantedPlaylist*>(item.get())) playlists.append(p->propertyList());
-        else if (auto* a = dynamic_cast<const SYWantedAlbum*>(item.get())) albums.append(a->propertyList());
-        else if (auto* s = dynamic_cast<const SYWantedSong*>(item.get())) songs.append(s->persistentID().toStdString());
+        if (auto* p = item->as<SYWantedPlaylist>()) playlists.append(p->propertyList());
+        else if (auto* a = item->as<SYWantedAlbum>()) albums.append(a->propertyList());
+        else if (auto* s = item->as<SYWantedSong>()) songs.append(s->persistentID().toStdString());
     }
     return plist::Object(plist::Object::Dict{
         {"wantedPlaylists", std::move(playlists)},
@@ -125,7 +125,7 @@ std::vector<std::unique_ptr<SYWanted>> Selection::wantedObjectsForSongs(const st
     std::vector<Album*> order;
     QHash<Album*, qsizetype> counts;
     for (Song* s : songs) {
-        if (s->albumName() == u"Other songs" || !s->albumObject()) continue;
+        if (isOtherSongs(s)) continue;
         if (!counts.contains(s->albumObject())) order.push_back(s->albumObject());
         ++counts[s->albumObject()];
     }

@@ -26,6 +26,17 @@ const Defaults& defaultsOf(const Library& library) { return library.context().de
 
 // ---- SYWanted ----
 
+int SYWanted::sort() const {
+    switch (kind()) {
+    case Kind::Playlist: return 1;
+    case Kind::Album: return 2;
+    case Kind::Song:
+    case Kind::AlbumTrack: return 3;
+    case Kind::File: return 4;
+    }
+    return 0;
+}
+
 int SYWanted::compare(const SYWanted& other) const { return compare(sortKey(), other.sortKey()); }
 
 SYWanted::SortKey SYWanted::sortKey() const { return {sort(), textOf(valueForKey("Artist")), textOf(valueForKey("Name"))}; }
@@ -46,7 +57,7 @@ QVariant SYWanted::valueForUndefinedKey(std::string_view) const { return {}; }
 bool SYWanted::setValue(const QVariant&, std::string_view) { return false; }
 
 std::optional<QVariant> SYWanted::field(std::string_view key) const {
-    if (key == "Checked") return Checked();
+    if (key == "Checked") return checkState();
     if (key == "type") return type();
     return std::nullopt;
 }
@@ -81,7 +92,7 @@ QString SYWantedSong::pathOnPlayer() const {
     const Defaults& d = defaultsOf(library_);
     if (d.boolean("otherSongsInAlbumSubfolders")) return song()->albumPath();
     QString folder = d.string("pathToPlayer");
-    if (d.boolean("createOtherSongsSubfolder")) folder += QStringLiteral("/Other songs");
+    if (d.boolean("createOtherSongsSubfolder")) folder += u'/' + kOtherSongs;
     return folder + u'/' + song()->legacyFileName();
 }
 
@@ -135,10 +146,10 @@ void SYWantedAlbum::buildRows(const std::vector<Song*>* songs) {
     }
 }
 
-int SYWantedAlbum::Checked() const {
+int SYWantedAlbum::checkState() const {
     bool any = false, all = true;
     for (const auto& row : songs_) {
-        if (row->Checked() == 1) any = true;
+        if (row->checkState() == 1) any = true;
         else all = false;
     }
     if (any && !all) return -1;
@@ -148,7 +159,7 @@ int SYWantedAlbum::Checked() const {
 Layout SYWantedAlbum::layoutDictionary() const {
     Layout layout;
     for (const auto& row : songs_)
-        if (row->Checked() != 0) layout.set(decomposed(row->song()->albumPath()), row->song());
+        if (row->checkState() != 0) layout.set(decomposed(row->song()->albumPath()), row->song());
     return layout;
 }
 
@@ -163,9 +174,9 @@ plist::Object SYWantedAlbum::propertyList() const {
     plist::Object avoid = plist::Object::array();
     bool matchDisabled = true;
     for (const auto& row : songs_) {
-        if (row->Checked() == 0) avoid.append(row->persistentID().toStdString());
+        if (row->checkState() == 0) avoid.append(row->persistentID().toStdString());
         bool enabled = !row->song()->flag("Disabled");
-        if ((row->Checked() != 0) != enabled) matchDisabled = false;
+        if ((row->checkState() != 0) != enabled) matchDisabled = false;
     }
     return plist::Object(plist::Object::Dict{
         {"Name", album_->name().toStdString()},

@@ -26,19 +26,34 @@ class SYWantedAlbumTrack;
 
 class SYWanted {
 public:
+    // What an item is: code that needs to know asks this, not sort() (the
+    // list's order, which follows from it) nor type() (the text shown).
+    enum class Kind { Playlist, Album, Song, AlbumTrack, File };
+
     explicit SYWanted(const Library& library) : library_(library) {}
     virtual ~SYWanted() = default;
     SYWanted(const SYWanted&) = delete;
     SYWanted& operator=(const SYWanted&) = delete;
 
+    virtual Kind kind() const = 0;
+    // The item as the class of its kind; null when it is of another kind.
+    template <typename T>
+    T* as() {
+        return kind() == T::kKind ? static_cast<T*>(this) : nullptr;
+    }
+    template <typename T>
+    const T* as() const {
+        return kind() == T::kKind ? static_cast<const T*>(this) : nullptr;
+    }
+
     virtual Layout layoutDictionary() const { return {}; }
     virtual const std::vector<std::unique_ptr<SYWantedAlbumTrack>>* children() const { return nullptr; }
-    virtual bool rootWanted() const { return true; }
+    bool rootWanted() const { return kind() != Kind::AlbumTrack; }
     // 1 checked, 0 not, -1 mixed (albums).
-    virtual int Checked() const { return 1; }
-    virtual bool isDeletable() const { return false; }
+    virtual int checkState() const { return 1; }
+    bool isDeletable() const { return kind() == Kind::File; }
     // Playlists (1), albums (2), songs and track rows (3), other files (4).
-    virtual int sort() const { return 0; }
+    int sort() const;
     virtual QString type() const { return {}; }
 
     // The list's order: sort, then artist, then name, both without regard to case.
@@ -74,7 +89,6 @@ public:
     QString persistentID() const;
     virtual QString pathOnPlayer() const { return {}; }
     Layout layoutDictionary() const override;
-    int sort() const override { return 3; }
     QString type() const override;
     QVariant valueForUndefinedKey(std::string_view key) const override;
 
@@ -87,7 +101,9 @@ private:
 
 class SYWantedSong final : public SYWantedGenericSong {
 public:
+    static constexpr Kind kKind = Kind::Song;
     using SYWantedGenericSong::SYWantedGenericSong;
+    Kind kind() const override { return kKind; }
     QString pathOnPlayer() const override;
 };
 
@@ -96,8 +112,9 @@ public:
     SYWantedAlbumTrack(const Library& library, Song* song, SYWantedAlbum* album, int index)
         : SYWantedGenericSong(library, song), album_(album), index_(index) {}
 
-    bool rootWanted() const override { return false; }
-    int Checked() const override { return checked_; }
+    static constexpr Kind kKind = Kind::AlbumTrack;
+    Kind kind() const override { return kKind; }
+    int checkState() const override { return checked_; }
     void setChecked(int checked) { checked_ = checked; }
     SYWantedAlbum* album() const { return album_; }
     int index() const { return index_; }
@@ -121,12 +138,14 @@ public:
     // From the saved form.
     SYWantedAlbum(const Library& library, Album* album, const plist::Object& propertyList);
 
+    static constexpr Kind kKind = Kind::Album;
+    Kind kind() const override { return kKind; }
+
     Album* album() const { return album_; }
     const std::vector<std::unique_ptr<SYWantedAlbumTrack>>* children() const override { return &songs_; }
     const std::vector<std::unique_ptr<SYWantedAlbumTrack>>& songs() const { return songs_; }
-    int Checked() const override;
+    int checkState() const override;
     Layout layoutDictionary() const override;
-    int sort() const override { return 2; }
     QString type() const override { return QStringLiteral("Album"); }
     QVariant valueForUndefinedKey(std::string_view key) const override;
     // {"Name", "avoidTracks", "matchDisabled"}
@@ -146,13 +165,15 @@ class SYWantedPlaylist final : public SYWanted {
 public:
     SYWantedPlaylist(const Library& library, QString playlistID) : SYWanted(library), playlistID_(std::move(playlistID)) {}
 
+    static constexpr Kind kKind = Kind::Playlist;
+    Kind kind() const override { return kKind; }
+
     const QString& persistentID() const { return playlistID_; }
     // 0: "As playlist", 1: "As albums".
     int mode() const { return mode_; }
     void setMode(int mode) { mode_ = mode ? 1 : 0; }
 
     Layout layoutDictionary() const override;
-    int sort() const override { return 1; }
     QString type() const override { return QStringLiteral("Playlist"); }
     QVariant valueForUndefinedKey(std::string_view key) const override;
     bool setValue(const QVariant& value, std::string_view key) override;
@@ -172,6 +193,9 @@ class SYWantedFile final : public SYWanted {
 public:
     SYWantedFile(const Library& library, QString path) : SYWanted(library), path_(std::move(path)) {}
 
+    static constexpr Kind kKind = Kind::File;
+    Kind kind() const override { return kKind; }
+
     const QString& path() const { return path_; }
     QString name() const;
     quint64 copiedSize() const;
@@ -179,8 +203,6 @@ public:
     bool remove() const { return remove_; }
     void setRemove(bool remove) { remove_ = remove; }
 
-    bool isDeletable() const override { return true; }
-    int sort() const override { return 4; }
     QString type() const override { return QStringLiteral("File"); }
     QVariant valueForUndefinedKey(std::string_view key) const override;
     bool setValue(const QVariant& value, std::string_view key) override;

@@ -19,7 +19,7 @@ struct SongTags;
 class Convertor final : public Worker {
     Q_OBJECT
 public:
-    Convertor(ControllerPort& root, QObject& rootObject, const Defaults& defaults) : Worker(root, rootObject), defaults_(defaults) {}
+    Convertor(ControllerPort& root, const Defaults& defaults) : Worker(root), defaults_(defaults) {}
 
     void setList(RecordList& todoList, RecordList& toCacheList, std::mutex& todoLock);
     void start() override;

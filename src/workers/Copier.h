@@ -22,7 +22,7 @@ class Song;
 class Copier final : public Worker {
     Q_OBJECT
 public:
-    Copier(ControllerPort& root, QObject& rootObject, const Defaults& defaults) : Worker(root, rootObject), defaults_(defaults) {}
+    Copier(ControllerPort& root, const Defaults& defaults) : Worker(root), defaults_(defaults) {}
 
     // Registration hands over the controller's objects themselves.
     void setList(RecordList& toCopyList, RecordList& toMoveList, RecordList& toDeleteList, QHash<QString, Song*>& previousFiles, std::mutex& todoLock);

@@ -1,7 +1,8 @@
 #pragma once
 
-// The MP3 exporter's settings, kept as the QuickTime "QT atom container" the
-// original program built, so stored settings stay byte-compatible.
+// The MP3 encoder's settings: byte for byte the "QT atom container" that
+// QuickTime's LAME exporter takes, so settings pass between that exporter and
+// this program unchanged. The FFmpeg encoder here reads only the bit rate.
 //
 // Layout (every header field big-endian):
 //   container header  10 reserved zero bytes, 16-bit lock count 0

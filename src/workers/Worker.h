@@ -6,8 +6,8 @@
 // thread (callRoot), and never while holding todoLock.
 
 #include "ControllerPort.h"
+#include "platform/FWMainThreadProxy.h"
 
-#include <QMetaObject>
 #include <QObject>
 
 #include <atomic>
@@ -16,8 +16,7 @@
 class Worker : public QObject {
     Q_OBJECT
 public:
-    // rootObject is the controller's QObject: calls run in its (main) thread.
-    Worker(ControllerPort& root, QObject& rootObject) : root_(root), rootObject_(rootObject) {}
+    explicit Worker(ControllerPort& root) : root_(root) {}
 
     // Thread-safe: queues a pass on the worker's own loop and returns at once.
     void run();
@@ -32,21 +31,24 @@ public:
 protected:
     virtual void process() = 0;
 
+    // Runs f on the main thread and waits for its result (fw::runOnMainThread):
+    // the calls of both workers run there in the order they were made, and on
+    // the main thread itself f runs in place. Stopping the workers serves these
+    // calls while it waits for the threads. A call the main thread dropped
+    // (the application went away first) answers nothing and ends the pass.
     template <typename F>
-    auto callRoot(F&& f) -> std::invoke_result_t<F> {
-        using R = std::invoke_result_t<F>;
-        if constexpr (std::is_void_v<R>) {
-            QMetaObject::invokeMethod(&rootObject_, std::forward<F>(f), Qt::BlockingQueuedConnection);
-        } else {
-            R result{};
-            QMetaObject::invokeMethod(&rootObject_, std::forward<F>(f), Qt::BlockingQueuedConnection, &result);
-            return result;
+    auto callRoot(F&& f) -> std::invoke_result_t<F&> {
+        using R = std::invoke_result_t<F&>;
+        try {
+            return fw::runOnMainThread(std::forward<F>(f));
+        } catch (const FWMainThreadCallDropped&) {
+            requestStop();
+            if constexpr (!std::is_void_v<R>) return R{};
         }
     }
 
     ControllerPort& root_;
 
 private:
-    QObject& rootObject_;
     std::atomic<bool> stopping_{false};
 };

@@ -131,7 +131,8 @@ TEST_F(ConversionEndToEnd, OnAFolderPlayerSongsWithAccentsAreConvertedAndTaggedS
     std::set<QString> expected;
     for (const auto& [player, source] : converted) expected.insert(player);
     EXPECT_EQ(w.playerFileNames(), expected);
-    // The program writes names decomposed, as the original platform did.
+    // Names on the player are written decomposed, the form in which every
+    // layout path and record compares them.
     auto onPlayer = [&](const QString& name) { return QString(w.playerFolder() + u'/' + name).normalized(QString::NormalizationForm_D); };
     for (const auto& [player, source] : converted) expectConverted(onPlayer(player), music(source));
 

@@ -21,7 +21,7 @@ std::vector<T*> itemsOf(Selection& s) {
 
 std::vector<int> checks(const SYWantedAlbum* album) {
     std::vector<int> out;
-    for (const auto& row : album->songs()) out.push_back(row->Checked());
+    for (const auto& row : album->songs()) out.push_back(row->checkState());
     return out;
 }
 

@@ -21,7 +21,7 @@ protected:
     void set(const char* key, bool value) { ASSERT_TRUE(t.defaults.set(key, value)); }
     static std::vector<int> checks(const SYWantedAlbum& w) {
         std::vector<int> out;
-        for (const auto& row : w.songs()) out.push_back(row->Checked());
+        for (const auto& row : w.songs()) out.push_back(row->checkState());
         return out;
     }
 
@@ -86,13 +86,13 @@ TEST_F(WantedTree, AlbumCheckStateAndLayout) {
     SYWantedAlbum album(*t.library, x, &onlyB);
     ASSERT_EQ(checks(album), (std::vector<int>{0, 1}));
     EXPECT_EQ(album.songs()[1]->index(), 2);
-    EXPECT_EQ(album.Checked(), -1);
+    EXPECT_EQ(album.checkState(), -1);
     EXPECT_EQ(paths(album.layoutDictionary()), QStringList{QStringLiteral("X/02 Song %1.mp3").arg(b)});
     album.songs()[0]->setValue(1, "Checked");
-    EXPECT_EQ(album.Checked(), 1);
+    EXPECT_EQ(album.checkState(), 1);
     album.songs()[0]->setChecked(0);
     album.songs()[1]->setChecked(0);
-    EXPECT_EQ(album.Checked(), 0);
+    EXPECT_EQ(album.checkState(), 0);
     EXPECT_TRUE(album.layoutDictionary().empty());
     EXPECT_EQ(album.songs()[0]->album(), &album);
     EXPECT_EQ(album.songs()[0]->song(), t.song(a));
@@ -100,7 +100,7 @@ TEST_F(WantedTree, AlbumCheckStateAndLayout) {
 
     Album empty(QStringLiteral("Empty"), QString());
     SYWantedAlbum none(*t.library, &empty);
-    EXPECT_EQ(none.Checked(), 0);
+    EXPECT_EQ(none.checkState(), 0);
     EXPECT_EQ(none.propertyList(), Object(Object::Dict{{"Name", "Empty"}, {"avoidTracks", Object::array()}, {"matchDisabled", true}}));
 }
 

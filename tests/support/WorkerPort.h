@@ -84,7 +84,7 @@ private:
 template <typename W>
 class WorkerOnThread {
 public:
-    WorkerOnThread(RecordingPort& port, const Defaults& defaults) : worker(port, port, defaults) {
+    WorkerOnThread(RecordingPort& port, const Defaults& defaults) : worker(port, defaults) {
         worker.moveToThread(&thread);
         QObject::connect(&thread, &QThread::started, &worker, &Worker::start);
         thread.start();

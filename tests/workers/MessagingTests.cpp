@@ -8,6 +8,9 @@
 #include "support/SyncFixture.h"
 #include "support/WorkerPort.h"
 
+#include <QElapsedTimer>
+#include <QThread>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -112,6 +115,16 @@ TEST_F(ControllerSide, RunCopierBeforeTheCopierRegistersOnlyRaisesTheFlags) {
     EXPECT_FALSE(fsys::exists(record->to)) << "registration starts no pass";
     fresh->runCopier();
     EXPECT_TRUE(waitUntil([&] { return fsys::exists(record->to) && fresh->idle(); }));
+}
+
+TEST_F(ControllerSide, ShutdownServesWorkersWaitingForTheMainThread) {
+    auto fresh = f.controller();
+    fresh->startWorkers();
+    QThread::msleep(200);  // both registration calls now wait, unserved
+    QElapsedTimer shutdown;
+    shutdown.start();
+    fresh.reset();
+    EXPECT_LT(shutdown.elapsed(), 10000);
 }
 
 TEST_F(ControllerSide, CurrentItemsRedrawTheirRowsOnlyWhenTheyChangeAndNeverOnceRemoved) {

@@ -11,6 +11,7 @@
 
 #include "Arena.h"
 #include "Plist.h"
+#include "PlistText.h"
 
 #include <bit>
 #include <cstring>
@@ -34,24 +35,6 @@ std::uint64_t readBigEndian(const unsigned char* p, unsigned width) {
     std::uint64_t v = 0;
     for (unsigned i = 0; i < width; ++i) v = (v << 8) | p[i];
     return v;
-}
-
-void appendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
 }
 
 class BinaryReader {
@@ -289,14 +272,8 @@ std::optional<Node> BinaryReader::readArray(std::uint64_t, std::size_t start, st
         if (!item) return std::nullopt;
         if (item->type != Type::Null) items_.push_back(*item);
     }
-    std::size_t n = items_.size() - first;
-    Node* block = arena_.allocateArray<Node>(n);
-    if (n) std::memcpy(static_cast<void*>(block), items_.data() + first, n * sizeof(Node));
+    Node node = arrayNode(arena_, std::span(items_).subspan(first));
     items_.resize(first);
-    Node node;
-    node.type = Type::Array;
-    node.size = std::uint32_t(n);
-    node.items = block;
     return node;
 }
 
@@ -341,14 +318,8 @@ std::optional<Node> BinaryReader::readDict(std::uint64_t, std::size_t start, std
         }
         entries_.push_back(Entry{key->s, *value});
     }
-    std::size_t n = entries_.size() - first;
-    Entry* block = arena_.allocateArray<Entry>(n);
-    if (n) std::memcpy(static_cast<void*>(block), entries_.data() + first, n * sizeof(Entry));
+    Node node = dictNode(arena_, std::span(entries_).subspan(first));
     entries_.resize(first);
-    Node node;
-    node.type = Type::Dict;
-    node.size = std::uint32_t(n);
-    node.entries = block;
     return node;
 }
 

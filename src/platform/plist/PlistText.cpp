@@ -18,6 +18,8 @@ std::string_view trimmed(std::string_view s) {
     return s;
 }
 
+}  // namespace
+
 void appendUtf8(std::string& out, std::uint32_t cp) {
     if (cp < 0x80) {
         out += char(cp);
@@ -35,6 +37,8 @@ void appendUtf8(std::string& out, std::uint32_t cp) {
         out += char(0x80 | (cp & 0x3F));
     }
 }
+
+namespace {
 
 // Days since 1970-01-01 of a proleptic Gregorian date.
 std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {

@@ -22,6 +22,9 @@ std::optional<Date> parseDate(std::string_view text);
 // Whitespace is skipped; any other stray character makes it unreadable.
 std::optional<std::string_view> decodeBase64(std::string_view text, std::string& scratch);
 
+// A code point as UTF-8 (the caller has refused surrogates and values past 0x10FFFF).
+void appendUtf8(std::string& out, std::uint32_t codePoint);
+
 std::string formatDate(Date d);
 std::string encodeBase64(std::string_view bytes);
 void appendEscaped(std::string& out, std::string_view text);

@@ -39,7 +39,23 @@ bool truthyText(std::string_view s) {
     return leadingInteger(s) != 0;
 }
 
+// A container node whose children are copied into one block of the arena.
+template <typename T>
+Node container(Arena& arena, Type type, std::span<const T> children, const T* Node::*field) {
+    Node node;
+    node.type = type;
+    node.size = std::uint32_t(children.size());
+    T* block = arena.allocateArray<T>(children.size());
+    if (!children.empty()) std::memcpy(static_cast<void*>(block), children.data(), children.size_bytes());
+    node.*field = block;
+    return node;
+}
+
 }  // namespace
+
+Node arrayNode(Arena& arena, std::span<const Node> items) { return container(arena, Type::Array, items, &Node::items); }
+
+Node dictNode(Arena& arena, std::span<const Entry> entries) { return container(arena, Type::Dict, entries, &Node::entries); }
 
 // ---- Value ----
 

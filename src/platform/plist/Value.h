@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -118,6 +119,11 @@ struct Entry {
     const char* key;  // NUL-terminated; its length is stored just before it
     Node value;
 };
+
+// A reader's container: its items or entries, taken from the reader's stack,
+// copied into one block of the arena.
+Node arrayNode(Arena& arena, std::span<const Node> items);
+Node dictNode(Arena& arena, std::span<const Entry> entries);
 
 inline std::uint32_t keyLength(const char* key) {
     std::uint32_t len;

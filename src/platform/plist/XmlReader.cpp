@@ -1,16 +1,12 @@
-// XML property-list reader.
-//
-// A single pass over the text with an explicit stack: containers collect their
-// children on two reusable stacks (items, entries) and are copied into the
-// document's arena in one block when they close. Keys are interned, so the
-// millions of repeated keys of a library file share one copy and duplicate
-// keys in a dict are found by pointer. The input arrives in chunks of a reused
-// buffer, so a large file is never held whole in memory.
+// XML property-list reader: the token scanner over chunked input, and the
+// entry points. One pass over the text: the input arrives in chunks of a
+// reused buffer, so a large file is never held whole in memory, and each tag
+// and text goes to the value builder (XmlBuilder) as soon as it is complete.
+
+#include "Plist.h"
 
 #include "Arena.h"
-#include "KeyTable.h"
-#include "Plist.h"
-#include "PlistText.h"
+#include "XmlBuilder.h"
 
 #include <algorithm>
 
@@ -74,8 +70,6 @@ private:
     int fd_;
 };
 
-inline bool isSpace(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; }
-
 // Character classes by table: the scans below run over every byte of the file.
 struct CharClasses {
     bool space[256] = {};
@@ -89,12 +83,6 @@ struct CharClasses {
     }
 };
 constexpr CharClasses kClasses;
-
-// Compares with a literal of known length, which the compiler inlines.
-template <std::size_t N>
-inline bool is(std::string_view s, const char (&literal)[N]) {
-    return s.size() == N - 1 && std::memcmp(s.data(), literal, N - 1) == 0;
-}
 
 // The next '<' from p (a round always has one: its limit), noting whether an
 // '&' came first. Sixteen bytes at a time where the processor offers it: this
@@ -144,79 +132,36 @@ inline std::size_t knownNameLength(const char* q) {
     }
 }
 
-// Plain decimal digits, the common case, without the general parser's work.
-inline std::optional<std::int64_t> fastInteger(std::string_view t) {
-    if (t.empty() || t.size() > 18) return parseInteger(t);
-    std::int64_t v = 0;
-    for (char c : t) {
-        if (c < '0' || c > '9') return parseInteger(t);
-        v = v * 10 + (c - '0');
-    }
-    return v;
-}
-
 // The reader works on tokens (tags and the text between them) of a buffer
 // that holds whole tokens only: each round stops at the last '<' read so far,
 // so every tag and text before it is complete, and raw pointer scans need no
-// bounds checks (the '<' at the limit stops them). A leaf value is turned
-// into its node as soon as its text is seen, so nothing points into the
-// buffer across a refill.
+// bounds checks (the '<' at the limit stops them).
 class Reader {
 public:
-    Reader(Input& in, Document& doc, std::size_t bufferSize) : in_(in), arena_(doc.arena()), keys_(doc.enableKeyTable()) {
+    Reader(Input& in, Document& doc, std::size_t bufferSize) : in_(in), builder_(doc) {
         buf_.resize(std::max<std::size_t>(bufferSize, 16) + kSlack);
     }
 
     Result<const Node*> run();
 
 private:
-    enum class Leaf : std::uint8_t { None, Key, String, Integer, Real, Date, Data, True, False, Skip };
     enum class Round { Done, NeedMore, Failed };
-
-    struct Frame {
-        bool isDict;
-        std::uint32_t id;
-        std::size_t start;  // into entries_ or items_
-        const char* pendingKey = nullptr;
-    };
 
     bool fill();
     // Room after the data for the sentinel and for 16-byte reads past it.
     static constexpr std::size_t kSlack = 32;
     std::size_t capacity() const { return buf_.size() - kSlack; }
     Round round(std::size_t limit);
-    bool tag(std::string_view name, bool closing, bool selfClosing, const char* at);
-    bool text(const char* p, const char* end, bool hasAmpersand);
-    bool leafValue(std::string_view t, bool hasAmpersand = false);
-    void attach(const Node& node);
-    static bool namesLeaf(std::string_view name, Leaf leaf);
-    void closeContainer();
     bool fail(const char* what, const char* at);
+    bool builderFailed() { return fail(builder_.failure(), builder_.failedAt()); }
     Error syntaxError() const { return Error{Error::Kind::Syntax, error_}; }
 
     Input& in_;
-    Arena& arena_;
-    KeyTable& keys_;
+    XmlBuilder builder_;
     std::vector<char, LargeAllocator<char>> buf_;
     std::size_t pos_ = 0, len_ = 0;
     bool eof_ = false, ioError_ = false;
     std::size_t consumed_ = 0;  // bytes before buf_[0], for error positions
-
-    std::vector<Frame> frames_;
-    std::vector<Node, LargeAllocator<Node>> items_;
-    std::vector<Entry, LargeAllocator<Entry>> entries_;
-    std::string scratch_;
-    std::uint32_t nextFrameId_ = 1;
-
-    Leaf leaf_ = Leaf::None;
-    bool leafHasText_ = false;
-    Node leafNode_;
-    std::string skipName_;  // an unknown element being skipped, and its depth
-    int skipDepth_ = 0;
-
-    bool sawPlist_ = false;
-    bool haveRoot_ = false;
-    const Node* root_ = nullptr;
     std::string error_;
 };
 
@@ -247,262 +192,6 @@ bool Reader::fill() {
     return true;
 }
 
-void Reader::attach(const Node& node) {
-    if (frames_.empty()) {
-        if (!haveRoot_) {
-            Node* n = arena_.allocateArray<Node>(1);
-            *n = node;
-            root_ = n;
-            haveRoot_ = true;
-        }
-        return;
-    }
-    Frame& f = frames_.back();
-    if (!f.isDict) {
-        if (node.type != Type::Null) items_.push_back(node);
-        return;
-    }
-    const char* key = f.pendingKey;
-    if (!key) return;  // a value without a key is dropped
-    f.pendingKey = nullptr;
-    if (node.type == Type::Null) return;  // unreadable value: the key is absent
-
-    // A repeated key: the later value wins, in the place of the first. The
-    // stamp says whether this dict used the key already; a later stamp was
-    // left by a dict nested in this one, and then only a search can tell.
-    std::uint32_t& stamp = KeyTable::stampOf(key);
-    if (stamp >= f.id) {
-        for (std::size_t i = f.start; i < entries_.size(); ++i) {
-            if (entries_[i].key == key) {
-                entries_[i].value = node;
-                stamp = f.id;
-                return;
-            }
-        }
-    }
-    stamp = f.id;
-    entries_.push_back(Entry{key, node});
-}
-
-void Reader::closeContainer() {
-    Frame& f = frames_.back();
-    Node node;
-    if (f.isDict) {
-        std::size_t n = entries_.size() - f.start;
-        Entry* block = arena_.allocateArray<Entry>(n);
-        if (n) std::memcpy(static_cast<void*>(block), entries_.data() + f.start, n * sizeof(Entry));
-        entries_.resize(f.start);
-        node.type = Type::Dict;
-        node.size = std::uint32_t(n);
-        node.entries = block;
-    } else {
-        std::size_t n = items_.size() - f.start;
-        Node* block = arena_.allocateArray<Node>(n);
-        if (n) std::memcpy(static_cast<void*>(block), items_.data() + f.start, n * sizeof(Node));
-        items_.resize(f.start);
-        node.type = Type::Array;
-        node.size = std::uint32_t(n);
-        node.items = block;
-    }
-    frames_.pop_back();
-    attach(node);
-}
-
-// Whether `name` is the element name of that kind of leaf.
-bool Reader::namesLeaf(std::string_view name, Leaf leaf) {
-    switch (leaf) {
-    case Leaf::Key: return is(name, "key");
-    case Leaf::String: return is(name, "string");
-    case Leaf::Integer: return is(name, "integer");
-    case Leaf::Real: return is(name, "real");
-    case Leaf::Date: return is(name, "date");
-    case Leaf::Data: return is(name, "data");
-    case Leaf::True: return is(name, "true");
-    case Leaf::False: return is(name, "false");
-    case Leaf::None:
-    case Leaf::Skip: break;
-    }
-    return false;
-}
-
-// The value of a leaf from its text; false for a syntax error.
-bool Reader::leafValue(std::string_view t, bool hasAmpersand) {
-    Node n;
-    switch (leaf_) {
-    case Leaf::Key:
-        if (hasAmpersand) t = decodeEntities(t, scratch_);
-        if (!frames_.empty() && frames_.back().isDict) frames_.back().pendingKey = keys_.intern(t);
-        return true;  // a stray key is ignored
-    case Leaf::String:
-        if (hasAmpersand) t = decodeEntities(t, scratch_);
-        if (t.size() <= 0xFFFFFFFFu) {
-            n.type = Type::String;
-            n.size = std::uint32_t(t.size());
-            n.s = arena_.storeString(t);
-        }
-        break;
-    case Leaf::Integer:
-        if (auto v = fastInteger(t)) {
-            n.type = Type::Integer;
-            n.i = *v;
-        }
-        break;
-    case Leaf::Real:
-        if (auto v = parseReal(t)) {
-            n.type = Type::Real;
-            n.d = *v;
-        }
-        break;
-    case Leaf::Date:
-        if (auto v = parseDate(t)) {
-            n.type = Type::Date;
-            n.d = v->secondsSince1970;
-        }
-        break;
-    case Leaf::Data:
-        if (auto bytes = decodeBase64(t, scratch_); bytes && bytes->size() <= 0xFFFFFFFFu) {
-            n.type = Type::Data;
-            n.size = std::uint32_t(bytes->size());
-            n.s = arena_.storeString(*bytes);
-        }
-        break;
-    case Leaf::True:
-    case Leaf::False:
-        n.type = Type::Bool;
-        n.b = leaf_ == Leaf::True;
-        break;
-    case Leaf::None:
-    case Leaf::Skip: break;
-    }
-    leafNode_ = n;
-    return true;
-}
-
-bool Reader::text(const char* p, const char* end, bool hasAmpersand) {
-    if (leaf_ == Leaf::Skip) return true;
-    if (leaf_ != Leaf::None) {
-        if (leafHasText_) return fail("markup inside a value", p);
-        leafHasText_ = true;
-        return leafValue(std::string_view(p, std::size_t(end - p)), hasAmpersand);
-    }
-    for (; p < end; ++p)
-        if (!isSpace(*p)) return fail("text outside of any value", p);
-    return true;
-}
-
-// One tag; `at` is its '<', for error positions.
-bool Reader::tag(std::string_view name, bool closing, bool selfClosing, const char* at) {
-    const char* p = at;
-    if (name.empty()) return fail("empty tag", p);
-
-    if (leaf_ == Leaf::Skip) {
-        if (name == skipName_) {
-            if (closing) --skipDepth_;
-            else if (!selfClosing) ++skipDepth_;
-        }
-        if (skipDepth_ == 0) {
-            leaf_ = Leaf::None;
-            attach(Node());
-        }
-        return true;
-    }
-    if (leaf_ != Leaf::None) {
-        // Only the leaf's own end tag may follow its text.
-        if (!closing || !namesLeaf(name, leaf_)) return fail("unexpected element inside a value", p);
-        if (!leafHasText_ && !leafValue({})) return false;
-        Leaf done = leaf_;
-        leaf_ = Leaf::None;
-        if (done != Leaf::Key) attach(leafNode_);
-        return true;
-    }
-
-    if (closing) {
-        bool dict = is(name, "dict");
-        if (!dict && !is(name, "array")) {
-            if (!is(name, "plist")) return fail("mismatched closing tag", p);
-            if (!frames_.empty()) return fail("</plist> inside a container", p);
-            return true;
-        }
-        if (frames_.empty()) return fail("closing tag without an opening one", p);
-        if (dict != frames_.back().isDict) return fail("mismatched closing tag", p);
-        closeContainer();
-        return true;
-    }
-    if (haveRoot_ && frames_.empty()) return fail("more than one top-level value", p);
-
-    Leaf leaf = Leaf::None;
-    switch (name.size()) {
-    case 3:
-        if (is(name, "key")) leaf = Leaf::Key;
-        break;
-    case 4:
-        if (is(name, "dict")) {
-            if (frames_.size() > 512) return fail("nesting too deep", p);
-            if (selfClosing) {
-                Node n;
-                n.type = Type::Dict;
-                attach(n);
-            } else {
-                frames_.push_back(Frame{true, nextFrameId_++, entries_.size()});
-            }
-            return true;
-        }
-        if (is(name, "true")) leaf = Leaf::True;
-        else if (is(name, "real")) leaf = Leaf::Real;
-        else if (is(name, "date")) leaf = Leaf::Date;
-        else if (is(name, "data")) leaf = Leaf::Data;
-        break;
-    case 5:
-        if (is(name, "array")) {
-            if (frames_.size() > 512) return fail("nesting too deep", p);
-            if (selfClosing) {
-                Node n;
-                n.type = Type::Array;
-                attach(n);
-            } else {
-                frames_.push_back(Frame{false, nextFrameId_++, items_.size()});
-            }
-            return true;
-        }
-        if (is(name, "false")) leaf = Leaf::False;
-        else if (is(name, "plist")) {
-            if (sawPlist_ || !frames_.empty()) return fail("nested <plist>", p);
-            sawPlist_ = true;
-            return true;
-        }
-        break;
-    case 6:
-        if (is(name, "string")) leaf = Leaf::String;
-        break;
-    case 7:
-        if (is(name, "integer")) leaf = Leaf::Integer;
-        break;
-    default: break;
-    }
-    if (leaf == Leaf::None) {
-        // Unknown element: skipped, and it counts as an unreadable value. As the
-        // top element of a document without <plist> it is another kind of XML.
-        if (frames_.empty() && !sawPlist_) return fail("not a property-list element", p);
-        if (selfClosing) {
-            attach(Node());
-            return true;
-        }
-        leaf_ = Leaf::Skip;
-        skipName_.assign(name);
-        skipDepth_ = 1;
-        return true;
-    }
-    leaf_ = leaf;
-    leafHasText_ = false;
-    leafNode_ = Node();
-    if (selfClosing) {
-        if (!leafValue({})) return false;
-        leaf_ = Leaf::None;
-        if (leaf != Leaf::Key) attach(leafNode_);
-    }
-    return true;
-}
-
 // Processes the complete tokens before `limit` (a '<', or the end of the
 // input at its end). Markup that runs past it waits for more input.
 Reader::Round Reader::round(std::size_t limit) {
@@ -511,7 +200,7 @@ Reader::Round Reader::round(std::size_t limit) {
     const char* lim = base + limit;
     while (p < lim) {
         if (*p != '<') {
-            if (leaf_ == Leaf::None) {
+            if (!builder_.takesText()) {
                 // Between elements only blanks may stand.
                 while (kClasses.space[std::uint8_t(*p)]) ++p;
                 if (*p != '<') {
@@ -523,7 +212,10 @@ Reader::Round Reader::round(std::size_t limit) {
             const char* t = p;
             bool hasAmpersand = false;
             p = scanText(p, hasAmpersand);  // stops at the limit at the latest
-            if (!text(t, p, hasAmpersand)) return Round::Failed;
+            if (!builder_.text(std::string_view(t, std::size_t(p - t)), hasAmpersand)) {
+                builderFailed();
+                return Round::Failed;
+            }
             continue;
         }
         const char* q = p + 1;
@@ -546,7 +238,7 @@ Reader::Round Reader::round(std::size_t limit) {
                     close = bracket == std::string_view::npos ? bracket : rest.find('>', bracket);
                 }
             }
-            if (leaf_ != Leaf::None && leaf_ != Leaf::Skip) {
+            if (builder_.inValue()) {
                 fail("markup inside a value", p);
                 return Round::Failed;
             }
@@ -578,7 +270,10 @@ Reader::Round Reader::round(std::size_t limit) {
             }
             selfClosing = !closing && q[-1] == '/';
         }
-        if (!tag(name, closing, selfClosing, p)) return Round::Failed;
+        if (!builder_.tag(name, closing, selfClosing, p)) {
+            builderFailed();
+            return Round::Failed;
+        }
         p = q + 1;
     }
     pos_ = std::size_t(p - base);
@@ -606,15 +301,11 @@ Result<const Node*> Reader::run() {
         fill();
     }
     if (ioError_) return std::unexpected(Error{Error::Kind::Io, "read error"});
-    if (leaf_ != Leaf::None || !frames_.empty()) {
-        fail("truncated: an element is not closed", nullptr);
+    if (!builder_.finish()) {
+        builderFailed();
         return std::unexpected(syntaxError());
     }
-    if (!haveRoot_) {
-        fail("no value", nullptr);
-        return std::unexpected(syntaxError());
-    }
-    return root_;
+    return builder_.root();
 }
 
 Result<Document> runReader(Input& in, std::size_t bufferSize = kChunk) {
