@@ -4,6 +4,7 @@
 #include "platform/Defaults.h"
 #include "platform/FileSystem.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QFileInfo>
 
@@ -187,14 +188,31 @@ bool Song::needsConversion() const {
 
 QString Song::cacheDir() const { return context_.cacheDir(); }
 
+namespace {
+
+// The persistent ID as part of a file name: letters and digits as they are,
+// any other byte escaped, so that no identifier leads out of the cache folder
+// and two never share a name; an overlong one by its digest.
+QString cacheNamePart(const QString& persistentId) {
+    QString part;
+    for (char c : persistentId.toUtf8()) {
+        if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) part += QLatin1Char(c);
+        else part += QString::asprintf("_%02X", unsigned(std::uint8_t(c)));
+    }
+    if (part.size() > 64) part = QString::fromLatin1(QCryptographicHash::hash(persistentId.toUtf8(), QCryptographicHash::Sha1).toHex());
+    return part;
+}
+
+}  // namespace
+
 QString Song::cachePath() const {
-    // The bits of the date as a double, not its whole seconds: the names of
-    // files already in users' caches depend on it.
+    // The bits of the date as a double and the duration come first, as in
+    // the names of older caches; songs imported together share both.
     double added = date("Date Added").value_or(0.0);
     std::uint64_t bits;
     std::memcpy(&bits, &added, sizeof bits);
     auto time = std::uint32_t(dict_["Total Time"].asInteger());
-    return cacheDir() + QString::asprintf("%llX-%x", static_cast<unsigned long long>(bits), time);
+    return cacheDir() + QString::asprintf("%llX-%x-", static_cast<unsigned long long>(bits), time) + cacheNamePart(persistentId());
 }
 
 bool Song::isCached() const { return fsys::exists(cachePath()); }

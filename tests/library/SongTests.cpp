@@ -75,9 +75,13 @@ TEST_F(SongRules, ConversionRules) {
     EXPECT_EQ(wav.copyFromPath(), QStringLiteral("/music/a.wav"));
 }
 
-TEST_F(SongRules, CachePathUsesTheDateBitsAndTheDuration) {
-    Song& s = song({{"Date Added", plist::Date{1167609600}}, {"Total Time", 240000}, {"Kind", "WAV audio file"}});
-    EXPECT_EQ(s.cachePath(), dir.path() + QStringLiteral("/cache/41D16613C0000000-3a980"));
+// Songs imported together share "Date Added", and may share a length: the
+// persistent ID tells them apart.
+TEST_F(SongRules, CachePathNamesTheSong) {
+    const Object::Dict wav = {{"Date Added", plist::Date{1167609600}}, {"Total Time", 240000}, {"Kind", "WAV audio file"}, {"Persistent ID", "ABCDEF0123456789"}};
+    Song& s = song(wav);
+    const QString cache = dir.path() + QStringLiteral("/cache/");
+    EXPECT_EQ(s.cachePath(), cache + QStringLiteral("41D16613C0000000-3a980-ABCDEF0123456789"));
     EXPECT_EQ(s.copyFromPath(), s.cachePath());
     EXPECT_EQ(s.copiedExtension(), QStringLiteral("mp3"));
     EXPECT_FALSE(s.isCached());
@@ -85,7 +89,11 @@ TEST_F(SongRules, CachePathUsesTheDateBitsAndTheDuration) {
     EXPECT_TRUE(s.isCached());
     EXPECT_EQ(s.copiedSize(), 5u);
     EXPECT_EQ(s.valueForKey("Status").toString(), QStringLiteral("Cached"));
-    EXPECT_EQ(song({{"Total Time", 1}}).cachePath(), dir.path() + QStringLiteral("/cache/0-1")) << "no Date Added";
+
+    Object::Dict twin = wav;
+    twin.emplace_back("Persistent ID", "ABCDEF0123456788");
+    EXPECT_EQ(song(twin).cachePath(), cache + QStringLiteral("41D16613C0000000-3a980-ABCDEF0123456788"));
+    EXPECT_EQ(song({{"Total Time", 1}, {"Persistent ID", "../x"}}).cachePath(), cache + QStringLiteral("0-1-_2E_2E_2Fx")) << "no Date Added; no way out of the folder";
 }
 
 TEST_F(SongRules, NamesOnThePlayerAndFatPlayers) {
