@@ -205,25 +205,27 @@ QString cacheNamePart(const QString& persistentId) {
 
 }  // namespace
 
-QString Song::cachePath() const {
+Song::Conversion Song::conversion() const {
+    Conversion c;
+    c.aac = context_.convertsToAac();
+    c.bitrateKbps = context_.convertToBitrate();
     // The bits of the date as a double and the duration come first, as in
     // the names of older caches; songs imported together share both.
     double added = date("Date Added").value_or(0.0);
     std::uint64_t bits;
     std::memcpy(&bits, &added, sizeof bits);
     auto time = std::uint32_t(dict_["Total Time"].asInteger());
-    return cacheDir() + QString::asprintf("%llX-%x-", static_cast<unsigned long long>(bits), time) + cacheNamePart(persistentId());
+    c.cachePath = cacheDir() + QString::asprintf("%llX-%x-", static_cast<unsigned long long>(bits), time) + cacheNamePart(persistentId()) +
+                  (c.aac ? QStringLiteral("-m4a-") : QStringLiteral("-mp3-")) + QString::number(c.bitrateKbps);
+    return c;
 }
 
 bool Song::isCached() const { return fsys::exists(cachePath()); }
 
 QString Song::copiedExtension() const {
-    // Songs converted to another format than MP3 are AAC in MPEG-4 files; an
-    // .mp3 name would make players misread them.
-    if (needsConversion()) {
-        QString format = context_.defaults().string("convertToFormat");
-        return format.isEmpty() || format == u"MP3" ? QStringLiteral("mp3") : QStringLiteral("m4a");
-    }
+    // A converted song is MP3, or AAC in an MPEG-4 file: players go by the
+    // name, so it follows the format the cache file was made in.
+    if (needsConversion()) return context_.convertsToAac() ? QStringLiteral("m4a") : QStringLiteral("mp3");
     QString suffix = QFileInfo(originalPath()).suffix();
     return suffix.isEmpty() ? QStringLiteral("mp3") : suffix;
 }

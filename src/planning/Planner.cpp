@@ -183,7 +183,11 @@ Planner::Result Planner::plan(const Input& input, std::vector<std::unique_ptr<SY
             scanned.push_back(path);
             auto it = stale.find(path);
             if (it != stale.end()) {
-                present.set(path, it.value());
+                // A file holds what its name says. A song now made in another
+                // format is not in this file any more: it goes, never renamed.
+                Song* song = it.value();
+                if (song && !path.endsWith(u'.' + song->copiedExtension(), Qt::CaseInsensitive)) song = nullptr;
+                present.set(path, song);
                 stale.erase(it);
             } else {
                 unaccounted.append(path);

@@ -32,12 +32,12 @@ bool mp3EncoderAvailable() {
 
 EncodeSettings encodeSettingsFor(const QString& convertToFormat, int bitrateKbps) {
     EncodeSettings s;
-    if (convertToFormat == u"MP3") {
-        s.format = OutputFormat::Mp3;
-        s.mp3Settings = makeMp3SettingsContainer(bitrateKbps);
-    } else {
+    if (convertToFormat == u"AAC") {
         s.format = OutputFormat::AacMp4;
         s.aacBitrateKbps = bitrateKbps;
+    } else {
+        s.format = OutputFormat::Mp3;
+        s.mp3Settings = makeMp3SettingsContainer(bitrateKbps);
     }
     return s;
 }

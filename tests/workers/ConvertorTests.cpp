@@ -158,6 +158,7 @@ TEST_F(ConvertorPass, TheCachedFileHoldsWhatItsNameOnThePlayerSays) {
     const std::pair<plist::Object, QString> cases[] = {
         {plist::Object("MP3"), QStringLiteral("mp3")},
         {plist::Object("AAC"), QStringLiteral("m4a")},
+        {plist::Object("FLAC"), QStringLiteral("mp3")},  // a value Brisle cannot write
         {plist::Object(std::int64_t(7)), QStringLiteral("mp3")},  // not text, as a damaged settings file may hold
     };
     for (const auto& [format, extension] : cases) {
