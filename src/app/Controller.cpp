@@ -261,6 +261,10 @@ bool Controller::applicationShouldTerminate() {
         work_.toDeleteList.clear();
         work_.todoList.clear();
     }
+    // A large file or a long conversion in hand is given up part-way (and
+    // leaves nothing behind): a stop must not wait for it.
+    if (copierObject_) copierObject_->requestStop();
+    if (convertorObject_) convertorObject_->requestStop();
     runCopier();
     return !copierBusy_;
 }

@@ -8,6 +8,7 @@
 #include "library/Song.h"
 #include "platform/Defaults.h"
 #include "platform/FileSystem.h"
+#include "platform/Log.h"
 
 #include <QFile>
 #include <QThread>
@@ -111,7 +112,9 @@ void Convertor::convert(const Record& record) {
     EncodeSettings settings = encodeSettingsFor(target.aac ? QStringLiteral("AAC") : QStringLiteral("MP3"), target.bitrateKbps);
     // A source that can't be read, or an export that fails, must never
     // count as cached: nothing moves into the cache then.
-    if (!encodeAudio(song->originalPath(), temp, settings, stoppingFlag()) || !writeTags(temp, tagsFor(*song))) {
+    auto encoded = encodeAudio(song->originalPath(), temp, settings, stoppingFlag());
+    if (!encoded || !writeTags(temp, tagsFor(*song))) {
+        if (!encoded && !stopping()) logMessage(encoded.error());
         playerfiles::removeFile(temp);
         return;
     }

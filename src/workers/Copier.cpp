@@ -7,6 +7,7 @@
 #include "platform/Defaults.h"
 #include "platform/FileSystem.h"
 #include "platform/Locations.h"
+#include "platform/Log.h"
 
 #include <QDir>
 #include <QThread>
@@ -155,7 +156,8 @@ bool Copier::copyOne(std::deque<Record>& copies, const PlayerGuard& guard) {
         if (!sameFile(record->from, record->to)) playerfiles::removeFile(record->to);
         return true;
     }
-    if (!playerfiles::copyFile(record->from, record->to)) {
+    if (auto copied = playerfiles::copyFile(record->from, record->to, stoppingFlag()); !copied) {
+        if (!stopping()) logMessage(copied.error());
         playerfiles::fileRemovedFrom(folder, guard.folder());
         return true;
     }

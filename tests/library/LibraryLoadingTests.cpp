@@ -6,7 +6,9 @@
 #include "platform/FileSystem.h"
 #include "support/LibraryBuilder.h"
 #include "support/ScriptedUi.h"
+#include "support/SyncFixture.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -88,6 +90,13 @@ TEST_F(LibraryLoading, SongsOfAFolderAreKeptWhenTheirFilesCanBeOpened) {
     int link = builder.addTrack({{"Location", LibraryBuilder::fileUrl(files + QStringLiteral("link.mp3"))}}, false);
     // Another spelling of an existing file's name names no file here.
     builder.addTrack({{"Location", LibraryBuilder::fileUrl(files + QStringLiteral("TRACK %1.mp3").arg(b))}}, false);
+    // Nor do a FIFO, a folder, a device or a file of /proc, listed or looked up.
+    Fifo fifo(files + QStringLiteral("fifo.mp3"));
+    ASSERT_TRUE(QDir().mkpath(files + QStringLiteral("folder.mp3")));
+    ASSERT_EQ(::symlink("/proc/self/environ", qPrintable(files + QStringLiteral("environ.mp3"))), 0);
+    for (const QString& path : QStringList{fifo.path(), files + QStringLiteral("folder.mp3"), files + QStringLiteral("environ.mp3"), QStringLiteral("/dev/null"),
+                                QStringLiteral("/proc/self/environ"), QStringLiteral("/proc/self/status")})
+        builder.addTrack({{"Location", LibraryBuilder::fileUrl(path)}}, false);
     ASSERT_EQ(load(builder.write()), LibraryLoader::Outcome::Loaded);
 
     std::vector<qint64> loaded;
