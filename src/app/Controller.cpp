@@ -185,9 +185,10 @@ bool Controller::canEjectOrSort() {
 
 void Controller::sortFiles() {
     if (volume_.busy()) return;
-    volume_.sortFiles([this] {
+    volume_.sortFiles([this](std::expected<void, QString> sorted) {
+        if (!sorted) ui_.warning(sorted.error());
         updatePlayer();
-        Q_EMIT volumeJobFinished(true);
+        Q_EMIT volumeJobFinished(bool(sorted));
     });
 }
 
