@@ -26,8 +26,7 @@ class ConvertorPass : public ::testing::Test {
 protected:
     ConvertorPass() { EXPECT_TRUE(fixtures::makeTone(lib.folder() + QStringLiteral("/tone.m4a"), {"-c:a", "alac"}, 1.0, 44100, 2)); }
 
-    // An Apple Lossless song with a second of real audio; its own "Total
-    // Time" gives it its own cache name.
+    // An Apple Lossless song with a second of real audio.
     int addSong(const QString& name, plist::Object::Dict values = {}) {
         values.emplace_back("Name", name.toStdString());
         values.emplace_back("Kind", "Apple Lossless audio file");
