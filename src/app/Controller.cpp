@@ -214,10 +214,11 @@ bool Controller::canEjectOrSort() {
 
 void Controller::sortFiles() {
     if (volume_.busy()) return;
-    volume_.sortFiles([this] {
+    volume_.sortFiles([this](std::expected<void, QString> sorted) {
+        if (!sorted) ui_.warning(sorted.error());
         // In place: an eject that follows must find no pass reading the player.
         planNow();
-        Q_EMIT volumeJobFinished(true);
+        Q_EMIT volumeJobFinished(bool(sorted));
     });
 }
 
@@ -292,6 +293,10 @@ bool Controller::applicationShouldTerminate() {
         work_.toDeleteList.clear();
         work_.todoList.clear();
     }
+    // A large file or a long conversion in hand is given up part-way (and
+    // leaves nothing behind): a stop must not wait for it.
+    if (copierObject_) copierObject_->requestStop();
+    if (convertorObject_) convertorObject_->requestStop();
     runCopier();
     return !copierBusy_;
 }

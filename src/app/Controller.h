@@ -64,8 +64,9 @@ public:
         restoreWantedStuff();
     }
     void startWorkers();
-    // A quit empties the pending work; it is refused while the copier is in
-    // a pass (it stops after the file in hand). Answers whether to quit now.
+    // A quit empties the pending work and stops the workers within the file
+    // in hand; it is refused while the copier is still in its pass. Answers
+    // whether to quit now.
     bool applicationShouldTerminate();
     // Stops both workers after the item in hand and waits for their threads,
     // serving their calls meanwhile.

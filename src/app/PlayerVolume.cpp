@@ -81,19 +81,17 @@ bool PlayerVolume::concerns(const QString& mountPoint) const {
     return !player.isEmpty() && player.startsWith(mountPoint);
 }
 
-void PlayerVolume::sortFiles(std::function<void()> done) {
+void PlayerVolume::sortFiles(std::function<void(std::expected<void, QString>)> done) {
     QString player = path();
-    run(Job::Sorting, [player]() -> std::expected<void, QString> {
-        DiskSorter::sortFiles(player);
-        return {};
-    }, [done = std::move(done)](std::expected<void, QString>) { done(); });
+    run(Job::Sorting, [player] { return DiskSorter::sortFiles(player); }, std::move(done));
 }
 
 void PlayerVolume::eject(bool sortFirst, std::function<void(std::expected<void, QString>)> done) {
     QString player = path();
     run(sortFirst ? Job::Sorting : Job::Ejecting, [this, player, sortFirst]() -> std::expected<void, QString> {
         if (sortFirst) {
-            DiskSorter::sortFiles(player);
+            // Files a sort could not put back must not leave with the player.
+            if (auto sorted = DiskSorter::sortFiles(player); !sorted) return sorted;
             QMetaObject::invokeMethod(this, [this] {
                 if (job_ != Job::Sorting || !running_.valid()) return;  // it has ended meanwhile
                 job_ = Job::Ejecting;

@@ -64,10 +64,11 @@ public:
     Job job() const { return job_; }
     bool busy() const { return job_ != Job::None; }
 
-    // Sorts the player's folders on disk; done() runs on the main thread.
-    void sortFiles(std::function<void()> done);
+    // Sorts the player's folders on disk; done() runs on the main thread and
+    // gets the reason when the sort left files out of place or did not start.
+    void sortFiles(std::function<void(std::expected<void, QString>)> done);
     // Sorts first when asked, then unmounts and ejects the player's volume;
-    // done() gets the system's reason when it failed.
+    // done() gets the reason when either failed (a failed sort ejects nothing).
     void eject(bool sortFirst, std::function<void(std::expected<void, QString>)> done);
     // Waits for a job under way (at shutdown).
     void waitForJob();

@@ -184,7 +184,7 @@ int syncCommand(const Options& o) {
         if (interrupted) return;
         interrupted = true;
         session.ui().finishProgress();
-        print(QStringLiteral("Stopping after the file in hand..."));
+        print(QStringLiteral("Stopping..."));
         c.applicationShouldTerminate();
         planning = false;
     });
@@ -303,8 +303,8 @@ int watchCommand(const Options& o) {
         if (stopping) return;
         stopping = true;
         session.ui().finishProgress();
-        print(QStringLiteral("Stopping after the file in hand..."));
-        // Nothing pending is started any more; the file in hand is finished.
+        print(QStringLiteral("Stopping..."));
+        // Nothing pending is started any more; the file in hand is given up.
         c.applicationShouldTerminate();
         waitForCopier.start(50);
     });

@@ -95,7 +95,7 @@ int sortCommand(const Options& o) {
     c.setReadOnly();
     if (!session.restore()) return 1;
     if (!readyForEjectOrSort(session, QStringLiteral("sort"))) return 1;
-    waitFor(c, [&] { c.sortFiles(); });
+    if (!waitFor(c, [&] { c.sortFiles(); })) return 1;
     print(QStringLiteral("The folders of %1 are written in sorted order.").arg(c.pathToPlayer()));
     return 0;
 }

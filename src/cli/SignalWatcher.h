@@ -1,7 +1,7 @@
 #pragma once
 
 // Turns SIGINT and SIGTERM into a Qt signal on the main thread, so that a
-// command can stop its work after the file in hand instead of dying mid-way.
+// command can stop its work cleanly instead of dying mid-way.
 
 #include <QObject>
 

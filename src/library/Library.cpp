@@ -1,6 +1,7 @@
 #include "Library.h"
 
 #include "SongContext.h"
+#include "platform/FileSystem.h"
 #include "platform/plist/Arena.h"
 
 #include <algorithm>
@@ -107,10 +108,11 @@ private:
     bool byPointer_ = false;  // the document interns its keys
 };
 
-// Whether the files of one folder exist (the paths at `members`, all in that
-// folder). Each lookup is a system call, so where a folder holds several songs
-// its entries are read once instead: a name listed there as anything but a
-// symbolic link exists. The rest (links, names that a file system matches
+// Whether the files of one folder exist as regular files (the paths at
+// `members`, all in that folder): a FIFO, a device, a folder or anything in
+// /proc or /sys is no song. Each lookup is a system call, so where a folder
+// holds several songs its entries are read once instead: a name listed there
+// as a regular file exists. The rest (links, names that a file system matches
 // without regard to case, folders that cannot be read) are looked up one by
 // one. `byName` is scratch space.
 void folderFilesExist(std::span<const std::string_view> paths, const std::vector<std::size_t>& members, std::vector<char>& present,
@@ -124,12 +126,29 @@ void folderFilesExist(std::span<const std::string_view> paths, const std::vector
     int fd = ::open(folderPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) fd = ::open(folderPath, O_PATH | O_DIRECTORY | O_CLOEXEC);  // searchable but not readable
     if (fd < 0) return;  // no folder, no files
-    struct stat st;
+    if (fsys::onPseudoFileSystem(fd)) {
+        ::close(fd);
+        return;
+    }
+    struct stat st, here;
+    const bool knowHere = ::fstat(fd, &here) == 0;
+    bool found = false;  // whether the last lookup found anything at all
+    auto isFile = [&](std::size_t i) {
+        found = ::fstatat(fd, name(i), &st, 0) == 0;
+        if (!found || !S_ISREG(st.st_mode)) return false;
+        if (knowHere && st.st_dev == here.st_dev) return true;
+        // A link that leads to another file system may lead into /proc.
+        int file = ::openat(fd, name(i), O_PATH | O_CLOEXEC);
+        bool pseudo = file < 0 || fsys::onPseudoFileSystem(file);
+        if (file >= 0) ::close(file);
+        return !pseudo;
+    };
     // The first file is looked up: a folder may be readable but not
     // searchable, and then none of its files can be opened, listed or not.
-    present[members[0]] = ::fstatat(fd, name(members[0]), &st, 0) == 0;
+    present[members[0]] = isFile(members[0]);
+    const bool searchable = found;
     constexpr std::size_t kListFrom = 4;  // fewer files are looked up sooner than listed
-    if (present[members[0]] && members.size() >= kListFrom) {
+    if (searchable && members.size() >= kListFrom) {
         byName.clear();
         for (std::size_t k = 1; k < members.size(); ++k) byName.emplace_back(name(members[k]), members[k]);
         std::sort(byName.begin(), byName.end());
@@ -146,7 +165,7 @@ void folderFilesExist(std::span<const std::string_view> paths, const std::vector
                 const auto* e = reinterpret_cast<const struct dirent64*>(buffer + at);
                 at += e->d_reclen;
                 ++seen;
-                if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) continue;  // links may lead nowhere
+                if (e->d_type != DT_REG) continue;  // links may lead nowhere, or to no file
                 auto [from, to] = std::equal_range(byName.begin(), byName.end(), std::pair(std::string_view(e->d_name), std::size_t(0)), byText);
                 for (auto it = from; it != to; ++it) {
                     if (!present[it->second]) --unresolved;
@@ -156,7 +175,7 @@ void folderFilesExist(std::span<const std::string_view> paths, const std::vector
         }
     }
     for (std::size_t k = 1; k < members.size(); ++k)
-        if (!present[members[k]]) present[members[k]] = ::fstatat(fd, name(members[k]), &st, 0) == 0;
+        if (!present[members[k]]) present[members[k]] = isFile(members[k]);
     ::close(fd);
 }
 

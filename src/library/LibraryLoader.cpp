@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+#include <unistd.h>
+
 QString pathResolved(const QString& path, bool isPath) {
     if (path.isEmpty()) return {};
     if (fsys::exists(path)) return isPath ? QString() : path;
@@ -16,14 +18,25 @@ namespace {
 
 enum class ReadState { Unreadable, NotAList, Read };
 
-ReadState readInto(const QString& path, std::shared_ptr<const plist::Document>& out) {
+// Only a regular file is read, and no further than its size when opened: a
+// FIFO would hold the start for ever, a device like /dev/zero fill memory.
+ReadState readInto(const QString& path, std::shared_ptr<const plist::Document>& out, QString* why = nullptr) {
     out.reset();
     if (path.isEmpty()) return ReadState::Unreadable;
-    auto doc = plist::readFile(fsys::encode(path).toStdString());
+    std::expected<int, QString> fd = fsys::openSource(path);
+    if (!fd) {
+        if (why) *why = fd.error();
+        return ReadState::Unreadable;
+    }
+    const std::string name = fsys::encode(path).toStdString();
+    auto doc = plist::readFile(*fd, name);
+    ::close(*fd);
     if (doc) {
         out = std::make_shared<const plist::Document>(std::move(*doc));
         return ReadState::Read;
     }
+    // The reader's message starts with the name, which the caller gives.
+    if (why) *why = QString::fromStdString(doc.error().message.substr(doc.error().message.starts_with(name + ": ") ? name.size() + 2 : 0));
     return doc.error().kind == plist::Error::Kind::Io ? ReadState::Unreadable : ReadState::NotAList;
 }
 
@@ -37,8 +50,13 @@ std::shared_ptr<const plist::Document> readLibraryFile(const QString& path) {
 
 LibraryLoader::Outcome LibraryLoader::load(Library& library, const QString& pathToItunes) {
     for (;;) {
-        if (readInto(pathToItunes, document_) == ReadState::Unreadable) {
-            ui_.alert({QStringLiteral("iTunes Library not found"), QStringLiteral("Brisle could not find your iTunes Library XML file."), {QStringLiteral("OK")}});
+        QString why;
+        if (readInto(pathToItunes, document_, &why) == ReadState::Unreadable) {
+            // A file that is there but can't be read is named, with the reason.
+            QString message = fsys::existsNoFollow(pathToItunes)
+                                  ? QStringLiteral("Brisle could not read your iTunes Library XML file %1: %2.").arg(pathToItunes, why)
+                                  : QStringLiteral("Brisle could not find your iTunes Library XML file.");
+            ui_.alert({QStringLiteral("iTunes Library not found"), message, {QStringLiteral("OK")}});
             return Outcome::Quit;
         }
         // A file that is not a property list counts as a library without tracks.

@@ -4,6 +4,7 @@
 #include "platform/Defaults.h"
 #include "platform/FileSystem.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QFileInfo>
 
@@ -186,26 +187,44 @@ bool Song::needsConversion() const {
 
 QString Song::cacheDir() const { return context_.cacheDir(); }
 
-QString Song::cachePath() const {
-    // The bits of the date as a double, not its whole seconds: the names of
-    // files already in users' caches depend on it.
+namespace {
+
+// The persistent ID as part of a file name: letters and digits as they are,
+// any other byte escaped, so that no identifier leads out of the cache folder
+// and two never share a name; an overlong one by its digest.
+QString cacheNamePart(const QString& persistentId) {
+    QString part;
+    for (char c : persistentId.toUtf8()) {
+        if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) part += QLatin1Char(c);
+        else part += QString::asprintf("_%02X", unsigned(std::uint8_t(c)));
+    }
+    if (part.size() > 64) part = QString::fromLatin1(QCryptographicHash::hash(persistentId.toUtf8(), QCryptographicHash::Sha1).toHex());
+    return part;
+}
+
+}  // namespace
+
+Song::Conversion Song::conversion() const {
+    Conversion c;
+    c.aac = context_.convertsToAac();
+    c.bitrateKbps = context_.convertToBitrate();
+    // The bits of the date as a double and the duration come first, as in
+    // the names of older caches; songs imported together share both.
     double added = date("Date Added").value_or(0.0);
     std::uint64_t bits;
     std::memcpy(&bits, &added, sizeof bits);
     auto time = std::uint32_t(dict_["Total Time"].asInteger());
-    // As "%llX-%x" would print them; QString::asprintf costs more than the rest of the name.
-    return cacheDir() + QString::number(bits, 16).toUpper() + u'-' + QString::number(time, 16);
+    c.cachePath = cacheDir() + QString::asprintf("%llX-%x-", static_cast<unsigned long long>(bits), time) + cacheNamePart(persistentId()) +
+                  (c.aac ? QStringLiteral("-m4a-") : QStringLiteral("-mp3-")) + QString::number(c.bitrateKbps);
+    return c;
 }
 
 bool Song::isCached() const { return fsys::exists(cachePath()); }
 
 QString Song::copiedExtension() const {
-    // Songs converted to another format than MP3 are AAC in MPEG-4 files; an
-    // .mp3 name would make players misread them.
-    if (needsConversion()) {
-        QString format = context_.defaults().string("convertToFormat");
-        return format.isEmpty() || format == u"MP3" ? QStringLiteral("mp3") : QStringLiteral("m4a");
-    }
+    // A converted song is MP3, or AAC in an MPEG-4 file: players go by the
+    // name, so it follows the format the cache file was made in.
+    if (needsConversion()) return context_.convertsToAac() ? QStringLiteral("m4a") : QStringLiteral("mp3");
     QString suffix = QFileInfo(originalPath()).suffix();
     return suffix.isEmpty() ? QStringLiteral("mp3") : suffix;
 }

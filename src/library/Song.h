@@ -64,9 +64,18 @@ public:
     QString copyFromPath() const;
     bool needsConversion() const;
 
-    // The conversion cache.
+    // The conversion cache. A cached file is named for its song and for the
+    // format and bit rate it was made at: a change of either converts anew.
+    struct Conversion {
+        bool aac = false;
+        int bitrateKbps = 0;
+        QString cachePath;
+    };
+    // What a conversion makes under the settings now. The convertor takes it
+    // once, so the file it writes and the name it goes under agree.
+    Conversion conversion() const;
     QString cacheDir() const;
-    QString cachePath() const;
+    QString cachePath() const { return conversion().cachePath; }
     bool isCached() const;
 
     // Names on the player.

@@ -1,6 +1,7 @@
 #include "SongContext.h"
 
 #include "PathUtils.h"
+#include "platform/Defaults.h"
 
 namespace {
 
@@ -21,6 +22,10 @@ QString withFatRules(QString name, bool fat) {
 }
 
 }  // namespace
+
+bool SongContext::convertsToAac() const { return defaults_.string("convertToFormat") == u"AAC"; }
+
+int SongContext::convertToBitrate() const { return int(defaults_.integer("convertToBitrate")); }
 
 QString SongContext::folderName(const QString& name) const {
     // An empty name would join into "a//b", a path the player listing never

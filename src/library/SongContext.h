@@ -20,6 +20,10 @@ public:
     bool conversionOn() const { return conversionOn_; }
     // The cache folder, with a trailing "/".
     const QString& cacheDir() const { return cacheDir_; }
+    // Conversions make AAC only when "convertToFormat" asks for it by name;
+    // anything else (empty, unknown, not text) makes MP3.
+    bool convertsToAac() const;
+    int convertToBitrate() const;
 
     // FAT and exFAT players refuse some characters that other systems take.
     void setFatNames(bool on) { fatNames_.store(on, std::memory_order_relaxed); }

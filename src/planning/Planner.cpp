@@ -191,7 +191,11 @@ public:
             scanned_.push_back(path);
             auto it = stale_.find(path);
             if (it != stale_.end()) {
-                present_.set(path, it.value());
+                // A file holds what its name says. A song now made in another
+                // format is not in this file any more: it goes, never renamed.
+                Song* song = it.value();
+                if (song && !path.endsWith(u'.' + song->copiedExtension(), Qt::CaseInsensitive)) song = nullptr;
+                present_.set(path, song);
                 stale_.erase(it);
             } else {
                 unaccounted_.append(path);

@@ -9,6 +9,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#ifdef __linux__
+#include <linux/magic.h>
+#include <sys/vfs.h>
+#endif
+
 namespace fsys {
 
 QByteArray encode(const QString& path) { return QFile::encodeName(path); }
@@ -36,7 +41,69 @@ QString errorText(const QString& what, const QString& path) {
     return what + QStringLiteral(" ") + path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
 }
 
+// What a file that is not a regular one is, for the message that refuses it.
+QString kindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return QStringLiteral("a folder");
+    if (S_ISFIFO(mode)) return QStringLiteral("a FIFO");
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return QStringLiteral("a device");
+    if (S_ISSOCK(mode)) return QStringLiteral("a socket");
+    return QStringLiteral("something else");
+}
+
 }  // namespace
+
+bool onPseudoFileSystem(int fd) {
+#ifdef __linux__
+    struct statfs fs;
+    if (::fstatfs(fd, &fs) != 0) return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case BPF_FS_MAGIC:
+    case PSTOREFS_MAGIC:
+    case EFIVARFS_MAGIC:
+    case 0x62656570:  // configfs
+    case SELINUX_MAGIC:
+    case SMACK_MAGIC:
+    case DEVPTS_SUPER_MAGIC:
+    case 0x65735543:  // fusectl
+        return true;
+    default:
+        return false;
+    }
+#else
+    Q_UNUSED(fd);
+    return false;
+#endif
+}
+
+std::expected<int, QString> openSource(const QString& path) {
+    QByteArray p = encode(path);
+    auto failed = [] { return std::unexpected(QString::fromLocal8Bit(std::strerror(errno))); };
+    auto refused = [](const QString& what) { return std::unexpected(QString(what + QStringLiteral(", not a regular file"))); };
+    // Looked at before it is opened: opening some devices does something.
+    struct stat st;
+    if (::stat(p.constData(), &st) != 0) return failed();
+    if (!S_ISREG(st.st_mode)) return refused(kindOf(st.st_mode));
+    // Without blocking, in case it was swapped for a FIFO meanwhile.
+    int fd = ::open(p.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return failed();
+    auto close = [fd](auto error) {
+        ::close(fd);
+        return error;
+    };
+    if (::fstat(fd, &st) != 0) return close(failed());
+    if (!S_ISREG(st.st_mode)) return close(refused(kindOf(st.st_mode)));
+    if (onPseudoFileSystem(fd)) return close(refused(QStringLiteral("a file of the system's own (/proc, /sys)")));
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return close(failed());
+    return fd;
+}
 
 bool exists(const QString& path) {
     struct stat st;

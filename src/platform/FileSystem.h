@@ -25,6 +25,16 @@ std::optional<double> modificationTime(const QString& path);
 // Reads from fd to its end; what was read when an error stops it. For files
 // whose size says nothing, such as those of /proc and /sys.
 QByteArray readAll(int fd);
+// Opens a file that songs are read from: only a regular file on a file
+// system that holds data. A folder, a FIFO, a device or a file of /proc or
+// /sys is refused, and nothing is opened in a way that could block. The
+// error says why ("a FIFO, not a regular file"), for the caller to put after
+// the file's name. The descriptor reads normally (blocking) and is the
+// caller's to close.
+std::expected<int, QString> openSource(const QString& path);
+// Whether the open file lies on a file system of the kernel's own (/proc,
+// /sys and their kin), whose files are no music whatever they claim.
+bool onPseudoFileSystem(int fd);
 
 // Writes a whole file so that a crash leaves either the old or the new one:
 // a temporary file beside it, flushed to disk, then renamed over it.

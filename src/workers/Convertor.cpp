@@ -8,6 +8,7 @@
 #include "library/Song.h"
 #include "platform/Defaults.h"
 #include "platform/FileSystem.h"
+#include "platform/Log.h"
 
 #include <QFile>
 #include <QThread>
@@ -105,19 +106,19 @@ void Convertor::convert(const Record& record) {
     }
     callRoot([this, &record, &temp] { root_.setConvertingSong(record, temp); });
 
-    // A setting that is empty or not text names the file ".mp3" on the player
-    // (Song::copiedExtension): the file must then be MP3 too.
-    QString format = defaults_.string("convertToFormat");
-    if (format.isEmpty()) format = QStringLiteral("MP3");
-    int bitrate = int(defaults_.integer("convertToBitrate"));
-    EncodeSettings settings = encodeSettingsFor(format, bitrate);
+    // The format and rate are read once: the file is made in them and goes
+    // under the cache name that says so, whatever the settings do meanwhile.
+    const Song::Conversion target = song->conversion();
+    EncodeSettings settings = encodeSettingsFor(target.aac ? QStringLiteral("AAC") : QStringLiteral("MP3"), target.bitrateKbps);
     // A source that can't be read, or an export that fails, must never
     // count as cached: nothing moves into the cache then.
-    if (!encodeAudio(song->originalPath(), temp, settings, stoppingFlag()) || !writeTags(temp, tagsFor(*song))) {
+    auto encoded = encodeAudio(song->originalPath(), temp, settings, stoppingFlag());
+    if (!encoded || !writeTags(temp, tagsFor(*song))) {
+        if (!encoded && !stopping()) logMessage(encoded.error());
         playerfiles::removeFile(temp);
         return;
     }
-    if (playerfiles::moveFile(temp, song->cachePath())) {
+    if (playerfiles::moveFile(temp, target.cachePath)) {
         callRoot([this, &record] {
             root_.workDone(record);
             root_.runCopier();

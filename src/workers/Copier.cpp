@@ -7,6 +7,7 @@
 #include "platform/Defaults.h"
 #include "platform/FileSystem.h"
 #include "platform/Locations.h"
+#include "platform/Log.h"
 
 #include <QDir>
 #include <QThread>
@@ -190,9 +191,9 @@ bool Copier::copyOne(std::deque<Record>& copies, const PlayerGuard& guard) {
         if (!sameFile(record->from, record->to)) playerfiles::removeFile(record->to);
         return true;
     }
-    if (auto copied = playerfiles::copyFile(record->from, record->to); !copied) {
+    if (auto copied = playerfiles::copyFile(record->from, record->to, stoppingFlag()); !copied) {
         playerfiles::fileRemovedFrom(folder, guard.folder());
-        callRoot([this, &record, &copied] { root_.fileFailed(record->to, copied.error()); });
+        if (!stopping()) callRoot([this, &record, &copied] { root_.fileFailed(record->to, copied.error()); });
         return true;
     }
     playerfiles::removeFile(hiddenPath(record->to));

@@ -54,39 +54,59 @@ std::vector<Move> readJournal(const QString& player, const QString& temp) {
     return moves;
 }
 
-// Moves back what is still waiting; keeps in the journal what could not come
-// back, and removes the temporary folder once it is empty.
-int putBack(const std::vector<Move>& moves, const QString& player, const QString& temp) {
-    int back = 0;
-    std::vector<Move> left;
+// What is in the temporary folder but the journal, relative to it.
+QStringList waiting(const QString& temp) {
+    QStringList left;
+    QDirIterator it(temp, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QString entry = it.next().mid(temp.size() + 1);
+        // The journal, and a copy of it that a crash left half-written, are not waiting files.
+        if (!entry.startsWith(kJournal) && !it.fileInfo().isDir()) left.append(entry);
+    }
+    left.sort();
+    return left;
+}
+
+// Moves back what is still waiting. The journal goes only with the last file:
+// while anything is left it stays as it was (what came back is passed over
+// next time), so nothing it lists is forgotten, damaged lines included.
+Recovery putBack(const std::vector<Move>& moves, const QString& player, const QString& temp) {
+    Recovery r;
     for (const Move& m : moves) {
         if (!fsys::existsNoFollow(m.temporary)) continue;  // came back already
         playerfiles::createDirectoryAtPath(pathByRemovingLastComponent(m.path));
-        if (playerfiles::moveFile(m.temporary, m.path)) ++back;
-        else left.push_back(m);
+        if (playerfiles::moveFile(m.temporary, m.path)) ++r.back;
     }
-    QString journal = temp + u'/' + kJournal;
-    if (left.empty()) playerfiles::removeFile(journal);
-    else fsys::writeFileAtomically(journal, journalText(left, player, temp));
+    r.left = waiting(temp);
+    if (r.left.isEmpty()) playerfiles::removeFile(temp + u'/' + kJournal);
     playerfiles::fileRemovedFrom(temp, player);
-    return back;
+    return r;
+}
+
+QString leftMessage(const QStringList& left, const QString& temp) {
+    return QStringLiteral("a sort could not put back %1 of its files: they wait in %2, listed in its %3 (%4); the player is not sorted again until they "
+                          "are back, and they come back when nothing stands in their way")
+        .arg(left.size())
+        .arg(temp, kJournal, left.join(QStringLiteral(", ")));
 }
 
 }  // namespace
 
 QString temporaryFolder(const QString& playerFolder) { return normalFolder(playerFolder) + QStringLiteral("/brisleSort"); }
 
-int recoverInterruptedSort(const QString& playerFolder) {
+Recovery recoverInterruptedSort(const QString& playerFolder) {
     QString player = normalFolder(playerFolder);
     QString temp = temporaryFolder(player);
-    if (!fsys::existsNoFollow(temp + u'/' + kJournal)) return 0;
+    if (!fsys::existsNoFollow(temp + u'/' + kJournal)) return {0, fsys::isDirectory(temp) ? waiting(temp) : QStringList()};
     return putBack(readJournal(player, temp), player, temp);
 }
 
-void sortFiles(const QString& playerFolder) {
+std::expected<void, QString> sortFiles(const QString& playerFolder) {
     QString player = normalFolder(playerFolder);
     QString temp = temporaryFolder(player);
-    recoverInterruptedSort(player);
+    // Files still waiting from an earlier sort would be passed over here, and
+    // this sort's journal would replace the only list of them.
+    if (Recovery earlier = recoverInterruptedSort(player); !earlier.left.isEmpty()) return std::unexpected(leftMessage(earlier.left, temp));
 
     // Every entry below the player folder, hidden ones included, in
     // case-insensitive order of the whole relative path.
@@ -107,15 +127,18 @@ void sortFiles(const QString& playerFolder) {
 
     playerfiles::createDirectoryAtPath(temp);
     // The way back is on disk before the first file leaves.
-    if (!moves.empty() && !fsys::writeFileAtomically(temp + u'/' + kJournal, journalText(moves, player, temp))) {
-        playerfiles::fileRemovedFrom(temp, player);
-        return;
+    if (!moves.empty()) {
+        if (auto written = fsys::writeFileAtomically(temp + u'/' + kJournal, journalText(moves, player, temp)); !written) {
+            playerfiles::fileRemovedFrom(temp, player);
+            return std::unexpected(QString(QStringLiteral("the sort did not start: ") + written.error()));
+        }
     }
     for (const Move& m : moves) playerfiles::moveFile(m.path, m.temporary);
     crashPoint("sort-moved-out");
     for (const QString& folder : folders) playerfiles::fileRemovedFrom(folder, player);
     for (const QString& folder : folders) playerfiles::createDirectoryAtPath(folder);
-    putBack(moves, player, temp);
+    if (Recovery r = putBack(moves, player, temp); !r.left.isEmpty()) return std::unexpected(leftMessage(r.left, temp));
+    return {};
 }
 
 }  // namespace DiskSorter

@@ -11,6 +11,9 @@
 // anything else touches the player.
 
 #include <QString>
+#include <QStringList>
+
+#include <expected>
 
 namespace DiskSorter {
 
@@ -18,11 +21,18 @@ namespace DiskSorter {
 QString temporaryFolder(const QString& playerFolder);
 
 // Sorts the player folder. Single failures are skipped, as a move that fails
-// leaves its file where it was; files that could not come back stay listed
-// in the journal for the next recovery.
-void sortFiles(const QString& playerFolder);
+// leaves its file where it was. Files that could not come back stay in the
+// temporary folder, listed in the journal for the next recovery, and the
+// answer says so. A sort does not start while an earlier one's files are
+// still waiting there: it would lose track of them.
+std::expected<void, QString> sortFiles(const QString& playerFolder);
 
-// Puts back the files of an interrupted sort. Answers how many came back.
-int recoverInterruptedSort(const QString& playerFolder);
+// Puts back the files of an interrupted sort, keeping the journal while
+// anything is left in the temporary folder.
+struct Recovery {
+    int back = 0;      // files put back
+    QStringList left;  // what is still in the temporary folder, relative to it
+};
+Recovery recoverInterruptedSort(const QString& playerFolder);
 
 }  // namespace DiskSorter

@@ -1,10 +1,12 @@
 #include "Encoder.h"
 
 #include "Mp3Settings.h"
+#include "platform/FileSystem.h"
 
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,12 +34,12 @@ bool mp3EncoderAvailable() {
 
 EncodeSettings encodeSettingsFor(const QString& convertToFormat, int bitrateKbps) {
     EncodeSettings s;
-    if (convertToFormat == u"MP3") {
-        s.format = OutputFormat::Mp3;
-        s.mp3Settings = makeMp3SettingsContainer(bitrateKbps);
-    } else {
+    if (convertToFormat == u"AAC") {
         s.format = OutputFormat::AacMp4;
         s.aacBitrateKbps = bitrateKbps;
+    } else {
+        s.format = OutputFormat::Mp3;
+        s.mp3Settings = makeMp3SettingsContainer(bitrateKbps);
     }
     return s;
 }
@@ -74,6 +76,40 @@ QByteArray avUrl(const QString& path) { return "file:" + QFile::encodeName(path)
 struct InputCloser {
     void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
 };
+struct IoFree {
+    void operator()(AVIOContext* c) const {
+        av_freep(&c->buffer);
+        avio_context_free(&c);
+    }
+};
+// The source's descriptor, opened and checked by fsys::openSource.
+struct SourceFd {
+    int fd = -1;
+    ~SourceFd() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// FFmpeg reads the source through the descriptor that was checked, so what
+// it opens can't have been swapped for a FIFO or a device meanwhile.
+int readSource(void* opaque, std::uint8_t* buf, int size) {
+    const int fd = static_cast<SourceFd*>(opaque)->fd;
+    for (;;) {
+        ssize_t n = ::read(fd, buf, std::size_t(size));
+        if (n > 0) return int(n);
+        if (n == 0) return AVERROR_EOF;
+        if (errno != EINTR) return AVERROR(errno);
+    }
+}
+std::int64_t seekSource(void* opaque, std::int64_t offset, int whence) {
+    const int fd = static_cast<SourceFd*>(opaque)->fd;
+    if (whence & AVSEEK_SIZE) {
+        struct stat st;
+        return ::fstat(fd, &st) == 0 ? std::int64_t(st.st_size) : AVERROR(errno);
+    }
+    off_t at = ::lseek(fd, off_t(offset), whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : std::int64_t(at);
+}
 struct OutputCloser {
     void operator()(AVFormatContext* c) const {
         if (c->pb) avio_closep(&c->pb);
@@ -137,6 +173,9 @@ private:
     std::int64_t bitRate_ = 0;
     const char* muxer_ = nullptr;
 
+    // In this order: the input closes before its reader, the reader before the file.
+    SourceFd sourceFd_;
+    std::unique_ptr<AVIOContext, IoFree> sourceIo_;
     std::unique_ptr<AVFormatContext, InputCloser> in_;
     int streamIndex_ = -1;
     std::unique_ptr<AVCodecContext, CodecFree> dec_;
@@ -167,7 +206,24 @@ Result Encoding::openInput() {
     DictFree opts;
     // A playlist-like source must not lead FFmpeg to other files or the network.
     av_dict_set(&opts.d, "protocol_whitelist", "file", 0);
-    AVFormatContext* raw = nullptr;
+    // Only a regular file, opened without blocking: a FIFO would hold the
+    // conversion, and a stop, for ever.
+    std::expected<int, QString> opened = fsys::openSource(source_);
+    if (!opened) return failure("open", source_, opened.error());
+    sourceFd_.fd = *opened;
+    constexpr int kIoBuffer = 64 * 1024;
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBuffer));
+    if (!buffer) return failure("open", source_, AVERROR(ENOMEM));
+    sourceIo_.reset(avio_alloc_context(buffer, kIoBuffer, 0, &sourceFd_, readSource, nullptr, seekSource));
+    if (!sourceIo_) {
+        av_free(buffer);
+        return failure("open", source_, AVERROR(ENOMEM));
+    }
+    AVFormatContext* raw = avformat_alloc_context();
+    if (!raw) return failure("open", source_, AVERROR(ENOMEM));
+    raw->pb = sourceIo_.get();
+    raw->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // The name still lets formats be told by their extension.
     if (int err = avformat_open_input(&raw, avUrl(source_).constData(), nullptr, &opts.d); err < 0)
         return failure("open", source_, err);
     in_.reset(raw);

@@ -26,7 +26,7 @@ struct EncodeSettings {
 };
 
 // The settings for the "convertToFormat" and "convertToBitrate" preferences:
-// "MP3" gives MP3, anything else AAC.
+// "AAC" gives AAC, anything else MP3 (as SongContext::convertsToAac).
 EncodeSettings encodeSettingsFor(const QString& convertToFormat, int bitrateKbps);
 
 // The sample rate the output gets: rates above 48 kHz come down to 44.1 kHz

@@ -72,10 +72,16 @@ namespace playerfiles {
 
 namespace {
 
-bool copyBytes(int in, int out) {
+// A stop asked for during a long copy is seen within this much data.
+constexpr std::size_t kCopyStep = 2 << 20;
+
+bool stopped(const std::atomic<bool>* cancel) { return cancel && cancel->load(std::memory_order_relaxed); }
+
+bool copyBytes(int in, int out, const std::atomic<bool>* cancel) {
     // In-kernel copy where the file systems allow it; plain reads otherwise.
     for (;;) {
-        ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+        if (stopped(cancel)) return false;
+        ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kCopyStep, 0);
         if (n > 0) continue;
         if (n == 0) return true;
         if (errno == EINTR) continue;
@@ -84,6 +90,7 @@ bool copyBytes(int in, int out) {
     }
     std::vector<char> buffer(1 << 20);
     for (;;) {
+        if (stopped(cancel)) return false;
         ssize_t n = ::read(in, buffer.data(), buffer.size());
         if (n == 0) return true;
         if (n < 0) {
@@ -101,10 +108,12 @@ bool copyBytes(int in, int out) {
 
 }  // namespace
 
-std::expected<void, QString> copyFile(const QString& from, const QString& to) {
-    QByteArray source = fsys::encode(from);
-    int in = ::open(source.constData(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return std::unexpected(errorText(QStringLiteral("cannot read ") + from));
+std::expected<void, QString> copyFile(const QString& from, const QString& to, const std::atomic<bool>* cancel) {
+    // Only a regular file is a song: a FIFO would hold the copy (and a stop)
+    // for ever; a device or a file of /proc would put other bytes on the player.
+    std::expected<int, QString> opened = fsys::openSource(from);
+    if (!opened) return std::unexpected(QStringLiteral("cannot read %1: %2").arg(from, opened.error()));
+    int in = *opened;
     struct stat st;
     if (::fstat(in, &st) != 0) {
         ::close(in);
@@ -118,8 +127,10 @@ std::expected<void, QString> copyFile(const QString& from, const QString& to) {
         ::close(in);
         return std::unexpected(message);
     }
-    bool ok = copyBytes(in, out);
-    QString message = ok ? QString() : errorText(QStringLiteral("cannot copy ") + from + QStringLiteral(" to ") + to);
+    bool ok = copyBytes(in, out, cancel);
+    QString message = ok                ? QString()
+                      : stopped(cancel) ? QStringLiteral("stopped while copying ") + from
+                                        : errorText(QStringLiteral("cannot copy ") + from + QStringLiteral(" to ") + to);
     ::close(in);
     // The date test of the next pass relies on the source's modification time.
     struct timespec times[2] = {st.st_atim, st.st_mtim};

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <expected>
 
 // The player folder and the test that a path lies inside it, whatever a
@@ -33,8 +34,10 @@ private:
 namespace playerfiles {
 
 // Copies from -> to through a temporary file beside "to", keeping the
-// source's modification time, then renames it into place.
-std::expected<void, QString> copyFile(const QString& from, const QString& to);
+// source's modification time, then renames it into place. Only a regular
+// file is copied (fsys::openSource); `cancel` stops a long copy part-way,
+// leaving nothing behind.
+std::expected<void, QString> copyFile(const QString& from, const QString& to, const std::atomic<bool>* cancel = nullptr);
 // Renames; fails rather than replace a file already at "to".
 std::expected<void, QString> moveFile(const QString& from, const QString& to);
 std::expected<void, QString> removeFile(const QString& path);

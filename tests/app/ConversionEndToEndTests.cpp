@@ -118,6 +118,29 @@ TEST_F(ConversionEndToEnd, OnAFatPlayerConvertedSongsAreMp3AndMp3SongsArriveUnto
     expectSettled(w);
 }
 
+// A player's file holds what its name says: a change of format converts
+// again (never renames), and each format keeps its own cache file.
+TEST_F(ConversionEndToEnd, AChangeOfFormatConvertsAgainAndNeverRenames) {
+    CliWorld w(CliWorld::Player::FatImage);
+    ASSERT_TRUE(w.ready());
+    ASSERT_NO_FATAL_FAILURE(syncAlbums(w, {"Field Recordings"}));
+    const std::tuple<const char*, const char*, const char*> formats[] = {{"AAC", "m4a", "aac"}, {"MP3", "mp3", "mp3"}};
+    for (const auto& [format, extension, codec] : formats) {
+        SCOPED_TRACE(format);
+        ASSERT_TRUE(w.ok({{"config", "set", "convertToFormat", QLatin1String(format)}, {"sync"}}));
+        std::set<QString> expected;
+        for (const char* name : {"Field Recordings/01 Mono Hum.", "Field Recordings/02 Stereo Rain."}) expected.insert(QLatin1String(name) + QLatin1String(extension));
+        EXPECT_EQ(w.playerFileNames(), expected);
+        for (const QString& name : expected) {
+            auto info = fixtures::probe(w.playerFolder() + u'/' + name);
+            ASSERT_TRUE(info) << name.toStdString();
+            EXPECT_EQ(info->codec, QLatin1String(codec)) << name.toStdString();
+        }
+    }
+    EXPECT_EQ(datedFiles(w.dir.path() + QStringLiteral("/cache")).size(), 4u) << "both songs in both formats";
+    expectSettled(w);
+}
+
 // Names beyond ASCII, which a folder player takes, in file names and tags.
 TEST_F(ConversionEndToEnd, OnAFolderPlayerSongsWithAccentsAreConvertedAndTaggedSo) {
     CliWorld w(CliWorld::Player::Folder);

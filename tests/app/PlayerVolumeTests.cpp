@@ -61,6 +61,37 @@ TEST_F(SortedPlayer, AnInterruptedSortIsPutBackWithNothingLost) {
     EXPECT_EQ(order(), sorted);
 }
 
+// Files an interrupted sort could not put back are listed only in its
+// journal: no sort (nor an eject that sorts first) may start and replace it.
+TEST_F(SortedPlayer, FilesThatCouldNotBePutBackKeepTheJournalAndStopTheNextSort) {
+    ASSERT_EQ(crashingSort().exitCode, 99);
+    const QString journal = w.playerFolder() + QStringLiteral("/brisleSort/.brisle-sort-journal");
+    const QByteArray written = readFile(journal);
+    ASSERT_FALSE(written.isEmpty());
+    ASSERT_TRUE(writeFile(w.playerFolder() + QStringLiteral("/b.mp3"), "mine")) << "a file now stands where one belongs";
+    std::map<QString, qint64> stuck = before;
+    stuck[QStringLiteral("b.mp3")] = 4;
+    stuck[QStringLiteral("brisleSort/File 1")] = 5;  // b.mp3 as it was
+    stuck[QStringLiteral("brisleSort/.brisle-sort-journal")] = written.size();
+    auto expectRefused = [&](const S& command) {
+        RunResult r = w.run(command);
+        EXPECT_EQ(r.exitCode, 1) << command.join(u' ').toStdString();
+        EXPECT_TRUE(r.err.contains(QStringLiteral("a sort could not put back 1 of its files"))) << r.err.toStdString();
+        EXPECT_EQ(w.playerFiles(), stuck) << "the rest came back, nothing else moved";
+        EXPECT_EQ(readFile(journal), written) << "the journal stays whole";
+    };
+    expectRefused({"sort"});
+    ASSERT_TRUE(w.ok({{"config", "set", "sortFilesOnDisk", "on"}}));
+    expectRefused({"eject"});
+    EXPECT_TRUE(w.fat()->isMounted()) << "not ejected";
+
+    // With the way clear, the next sort puts it back and sorts.
+    ASSERT_TRUE(QFile::remove(w.playerFolder() + QStringLiteral("/b.mp3")));
+    ASSERT_TRUE(w.ok({{"sort"}}));
+    EXPECT_EQ(w.playerFiles(), before);
+    EXPECT_EQ(order(), sorted);
+}
+
 TEST_F(SortedPlayer, EjectUnmountsAndSortsOnlyWhenAsked) {
     VolumesFolderOverride volumes(w.volumesFolder());
     VolumeMonitor monitor;

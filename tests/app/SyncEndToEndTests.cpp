@@ -1,7 +1,9 @@
 #include "support/CliWorld.h"
+#include "support/SyncFixture.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QProcess>
@@ -10,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <set>
+
+#include <csignal>
 
 using plist::Object;
 using S = QStringList;
@@ -135,6 +139,52 @@ TEST(SyncEndToEnd, FilesThatCannotBeCopiedAreNamedAndTheExitFails) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.contains(QStringLiteral("X/01 Blocked.mp3"))) << r.err.toStdString();
     EXPECT_EQ(w.playerFileNames(), (std::set<QString>{"X", "Y/01 Fine.mp3"})) << "the user's file is left alone";
+}
+
+// Only regular files are songs: a track whose file is a FIFO, a device or a
+// file of /proc is left out like a missing one; the sync neither waits on it
+// nor puts it on the player.
+TEST(SyncEndToEnd, ATrackWhoseFileIsNoRegularFileIsLeftOut) {
+    CliWorld w(CliWorld::Player::FatImage);
+    ASSERT_TRUE(w.ready());
+    Fifo fifo(w.builder.folder() + QStringLiteral("/files/fifo.mp3"));
+    for (const QString& path : {fifo.path(), QStringLiteral("/proc/self/environ"), QStringLiteral("/dev/null")})
+        w.builder.addTrack({{"Album", "X"}, {"Name", path.section(u'/', -1).toStdString()}, {"Location", LibraryBuilder::fileUrl(path)}}, false);
+    w.builder.addTrack({{"Album", "X"}, {"Name", "Fine"}});
+    w.writeLibrary();
+    ASSERT_TRUE(w.ok({S{"config", "set", "pathToPlayer", w.playerFolder()}, S{"select", "add-album", "X"}}));
+    RunResult r = w.run(S{"sync"}, 20000);
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_EQ(w.playerFileNames(), std::set<QString>{"X/01 Fine.mp3"});
+}
+
+// A stop ends a sync within a second, even in the middle of a large file
+// (fusefat writes some 13 MB/s): the part copied goes, the next sync copies
+// the file whole.
+TEST(SyncEndToEnd, AStopEndsASyncWithinASecondEvenMidFile) {
+    CliWorld w(CliWorld::Player::FatImage);
+    ASSERT_TRUE(w.ready());
+    const int bytes = 30 << 20;
+    w.builder.addTrack({{"Album", "X"}, {"Name", "Long"}}, true, bytes);
+    w.writeLibrary();
+    ASSERT_TRUE(w.ok({S{"config", "set", "pathToPlayer", w.playerFolder()}, S{"select", "add-album", "X"}}));
+    QProcess p;
+    p.setProcessEnvironment(w.env);
+    p.start(QStringLiteral(BRISLE_BINARY), {QStringLiteral("sync"), QStringLiteral("--library"), w.library()});
+    ASSERT_TRUE(waitUntil([&] {
+        for (const auto& [path, size] : w.playerFiles())
+            if (path.contains(QStringLiteral(".brisle-partial-")) && size > 0) return true;
+        return false;
+    }, 30000)) << "the copy is under way";
+    QElapsedTimer stopping;
+    stopping.start();
+    ::kill(pid_t(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(20000));
+    EXPECT_LT(stopping.elapsed(), 1000);
+    EXPECT_EQ(p.exitCode(), 128 + SIGINT);
+    EXPECT_EQ(w.playerFileNames(), std::set<QString>{}) << "nothing half-copied is left";
+    ASSERT_TRUE(w.ok({S{"sync"}}));
+    EXPECT_EQ(w.playerFiles(), (std::map<QString, qint64>{{"X/01 Long.mp3", bytes}}));
 }
 
 // Killed at random moments, the sync picks up where it was: nothing complete

@@ -6,7 +6,10 @@
 #include "platform/FileSystem.h"
 #include "support/LibraryBuilder.h"
 #include "support/ScriptedUi.h"
+#include "support/SyncFixture.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -88,6 +91,13 @@ TEST_F(LibraryLoading, SongsOfAFolderAreKeptWhenTheirFilesCanBeOpened) {
     int link = builder.addTrack({{"Location", LibraryBuilder::fileUrl(files + QStringLiteral("link.mp3"))}}, false);
     // Another spelling of an existing file's name names no file here.
     builder.addTrack({{"Location", LibraryBuilder::fileUrl(files + QStringLiteral("TRACK %1.mp3").arg(b))}}, false);
+    // Nor do a FIFO, a folder, a device or a file of /proc, listed or looked up.
+    Fifo fifo(files + QStringLiteral("fifo.mp3"));
+    ASSERT_TRUE(QDir().mkpath(files + QStringLiteral("folder.mp3")));
+    ASSERT_EQ(::symlink("/proc/self/environ", qPrintable(files + QStringLiteral("environ.mp3"))), 0);
+    for (const QString& path : QStringList{fifo.path(), files + QStringLiteral("folder.mp3"), files + QStringLiteral("environ.mp3"), QStringLiteral("/dev/null"),
+                                QStringLiteral("/proc/self/environ"), QStringLiteral("/proc/self/status")})
+        builder.addTrack({{"Location", LibraryBuilder::fileUrl(path)}}, false);
     ASSERT_EQ(load(builder.write()), LibraryLoader::Outcome::Loaded);
 
     std::vector<qint64> loaded;
@@ -153,6 +163,29 @@ TEST_F(LibraryLoading, MissingFileQuitsAndAFileThatIsNotAPropertyListHasNoTracks
     EXPECT_TRUE(library->songs().empty());
     EXPECT_TRUE(library->playlistIds().empty());
     EXPECT_EQ(ui.shown.size(), 2);
+}
+
+// Only a regular file is read as the library, and no further than its size:
+// /dev/zero would fill memory, a FIFO hold the start for ever.
+TEST_F(LibraryLoading, ALibraryFileThatIsNoRegularFileIsRefusedByName) {
+    Fifo fifo(dir.path() + QStringLiteral("/fifo.xml"));
+    const std::pair<QString, QString> files[] = {{QStringLiteral("/dev/zero"), QStringLiteral("a device")},
+                                                 {fifo.path(), QStringLiteral("a FIFO")},
+                                                 {dir.path(), QStringLiteral("a folder")},
+                                                 {QStringLiteral("/proc/self/environ"), QStringLiteral("(/proc, /sys)")}};
+    QElapsedTimer timer;
+    timer.start();
+    for (const auto& [path, why] : files) {
+        EXPECT_EQ(load(path), LibraryLoader::Outcome::Quit) << path.toStdString();
+        ASSERT_FALSE(ui.shownAlerts.empty());
+        const QString message = ui.shownAlerts.back().message;
+        EXPECT_TRUE(message.startsWith(QStringLiteral("Brisle could not read your iTunes Library XML file ") + path + QStringLiteral(": ")) &&
+                    message.endsWith(why + QStringLiteral(", not a regular file.")))
+            << message.toStdString();
+        EXPECT_TRUE(readLibraryFile(path) == nullptr) << "nor when it is read again after a rewrite";
+    }
+    EXPECT_LT(timer.elapsed(), 1000) << "nothing waits on the file";
+    EXPECT_EQ(ui.shown, QStringList(std::size(files), QStringLiteral("iTunes Library not found")));
 }
 
 TEST_F(LibraryLoading, SortsByReleaseDateDiscTrackAndName) {

@@ -75,17 +75,36 @@ TEST_F(SongRules, ConversionRules) {
     EXPECT_EQ(wav.copyFromPath(), QStringLiteral("/music/a.wav"));
 }
 
-TEST_F(SongRules, CachePathUsesTheDateBitsAndTheDuration) {
-    Song& s = song({{"Date Added", plist::Date{1167609600}}, {"Total Time", 240000}, {"Kind", "WAV audio file"}});
-    EXPECT_EQ(s.cachePath(), dir.path() + QStringLiteral("/cache/41D16613C0000000-3a980"));
+// Songs imported together share "Date Added", and may share a length: the
+// persistent ID tells them apart, and the format and rate tell one song's
+// conversions apart.
+TEST_F(SongRules, CachePathNamesTheSongTheFormatAndTheRate) {
+    const Object::Dict wav = {{"Date Added", plist::Date{1167609600}}, {"Total Time", 240000}, {"Kind", "WAV audio file"}, {"Persistent ID", "ABCDEF0123456789"}};
+    Song& s = song(wav);
+    const QString cache = dir.path() + QStringLiteral("/cache/");
+    EXPECT_EQ(s.cachePath(), cache + QStringLiteral("41D16613C0000000-3a980-ABCDEF0123456789-mp3-128"));
     EXPECT_EQ(s.copyFromPath(), s.cachePath());
-    EXPECT_EQ(s.copiedExtension(), QStringLiteral("mp3"));
     EXPECT_FALSE(s.isCached());
     ASSERT_TRUE(fsys::writeFileAtomically(s.cachePath(), "12345"));
     EXPECT_TRUE(s.isCached());
     EXPECT_EQ(s.copiedSize(), 5u);
     EXPECT_EQ(s.valueForKey("Status").toString(), QStringLiteral("Cached"));
-    EXPECT_EQ(song({{"Total Time", 1}}).cachePath(), dir.path() + QStringLiteral("/cache/0-1")) << "no Date Added";
+
+    Object::Dict twin = wav;
+    twin.emplace_back("Persistent ID", "ABCDEF0123456788");
+    EXPECT_EQ(song(twin).cachePath(), cache + QStringLiteral("41D16613C0000000-3a980-ABCDEF0123456788-mp3-128"));
+    EXPECT_EQ(song({{"Total Time", 1}, {"Persistent ID", "../x"}}).cachePath(), cache + QStringLiteral("0-1-_2E_2E_2Fx-mp3-128")) << "no Date Added; no way out of the folder";
+
+    // The settings, the name on the player and whether it is cached follow each other.
+    const std::tuple<Object, int, QString, QString> settings[] = {
+        {Object("AAC"), 128, "-m4a-128", "m4a"}, {Object("MP3"), 192, "-mp3-192", "mp3"}, {Object("FLAC"), 128, "-mp3-128", "mp3"}, {Object(std::int64_t(7)), 128, "-mp3-128", "mp3"}};
+    for (const auto& [format, rate, suffix, extension] : settings) {
+        ASSERT_TRUE(defaults.set("convertToFormat", format));
+        ASSERT_TRUE(defaults.set("convertToBitrate", std::int64_t(rate)));
+        EXPECT_EQ(s.cachePath(), cache + QStringLiteral("41D16613C0000000-3a980-ABCDEF0123456789") + suffix) << extension.toStdString();
+        EXPECT_EQ(s.copiedExtension(), extension);
+        EXPECT_EQ(s.isCached(), suffix == u"-mp3-128") << suffix.toStdString();
+    }
 }
 
 TEST_F(SongRules, NamesOnThePlayerAndFatPlayers) {

@@ -12,8 +12,13 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <gtest/gtest.h>
+
+#include <chrono>
+
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 bool waitUntil(const std::function<bool()>& done, int ms) {
     QElapsedTimer timer;
@@ -24,6 +29,28 @@ bool waitUntil(const std::function<bool()>& done, int ms) {
         QThread::msleep(1);
     }
     return true;
+}
+
+Fifo::Fifo(const QString& path, int patienceMs) : path_(path) {
+    QDir().mkpath(QFileInfo(path).path());
+    EXPECT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0644), 0) << path.toStdString();
+    releaser_ = std::thread([this, patienceMs] {
+        auto start = std::chrono::steady_clock::now();
+        while (!done_) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(patienceMs)) continue;
+            // Succeeds only while someone waits to read: a writer that comes
+            // and goes gives that reader an end of file.
+            int fd = ::open(QFile::encodeName(path_).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) ::close(fd);
+        }
+    });
+}
+
+Fifo::~Fifo() {
+    done_ = true;
+    releaser_.join();
+    QFile::remove(path_);
 }
 
 QStringList treeOf(const QString& folder) {

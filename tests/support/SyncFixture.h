@@ -17,8 +17,10 @@
 #include <QHash>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <thread>
 
 class Controller;
 class Song;
@@ -34,6 +36,23 @@ bool writeFile(const QString& path, const QByteArray& bytes);
 QByteArray readFile(const QString& path);
 // Sets the modification time (seconds since 1970).
 bool setModificationTime(const QString& path, double seconds);
+
+// A FIFO where a file is expected. A reader that blocks opening it is let go
+// after `patienceMs` (it reads an end of file at once), so code that waits
+// on it fails its test rather than hanging it.
+class Fifo {
+public:
+    explicit Fifo(const QString& path, int patienceMs = 3000);
+    ~Fifo();
+    Fifo(const Fifo&) = delete;
+    Fifo& operator=(const Fifo&) = delete;
+    const QString& path() const { return path_; }
+
+private:
+    QString path_;
+    std::atomic<bool> done_{false};
+    std::thread releaser_;
+};
 
 class SyncFixture {
 public:

@@ -26,8 +26,7 @@ class ConvertorPass : public ::testing::Test {
 protected:
     ConvertorPass() { EXPECT_TRUE(fixtures::makeTone(lib.folder() + QStringLiteral("/tone.m4a"), {"-c:a", "alac"}, 1.0, 44100, 2)); }
 
-    // An Apple Lossless song with a second of real audio; its own "Total
-    // Time" gives it its own cache name.
+    // An Apple Lossless song with a second of real audio.
     int addSong(const QString& name, plist::Object::Dict values = {}) {
         values.emplace_back("Name", name.toStdString());
         values.emplace_back("Kind", "Apple Lossless audio file");
@@ -158,6 +157,7 @@ TEST_F(ConvertorPass, TheCachedFileHoldsWhatItsNameOnThePlayerSays) {
     const std::pair<plist::Object, QString> cases[] = {
         {plist::Object("MP3"), QStringLiteral("mp3")},
         {plist::Object("AAC"), QStringLiteral("m4a")},
+        {plist::Object("FLAC"), QStringLiteral("mp3")},  // a value Brisle cannot write
         {plist::Object(std::int64_t(7)), QStringLiteral("mp3")},  // not text, as a damaged settings file may hold
     };
     for (const auto& [format, extension] : cases) {
@@ -169,6 +169,22 @@ TEST_F(ConvertorPass, TheCachedFileHoldsWhatItsNameOnThePlayerSays) {
         auto info = fixtures::probe(song(id)->cachePath());
         ASSERT_TRUE(info) << extension.toStdString();
         EXPECT_EQ(info->codec, extension == u"mp3" ? QStringLiteral("mp3") : QStringLiteral("aac")) << extension.toStdString();
+    }
+}
+
+// Songs imported together share "Date Added"; two of one length are still
+// cached apart, each with its own audio and tags.
+TEST_F(ConvertorPass, SongsAddedTogetherOfOneLengthGetTheirOwnCacheFiles) {
+    int first = addSong("First"), second = addSong("Second");
+    for (int id : {first, second}) lib.builder.setValue(id, "Total Time", 1000);
+    ASSERT_NO_FATAL_FAILURE(start());
+    add(&WorkLists::todoList, first);
+    add(&WorkLists::todoList, second);
+    EXPECT_EQ(pass(), (S{"busy", "First", "copier", "Second", "copier", "-", "idle"}));
+    for (int id : {first, second}) {
+        auto info = fixtures::probe(song(id)->cachePath());
+        ASSERT_TRUE(info) << song(id)->name().toStdString();
+        EXPECT_EQ(info->tags.value(u"title").toString(), song(id)->name());
     }
 }
 

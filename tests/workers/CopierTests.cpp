@@ -11,6 +11,7 @@
 #include "support/SyncFixture.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <gtest/gtest.h>
@@ -162,13 +163,31 @@ TEST_F(Copying, OneCopyRemovesEveryIdenticalRecordAndTheCompanionFile) {
     EXPECT_EQ(recorded().value(f.at(QStringLiteral("New/01 One.mp3"))), song(f.one));
 }
 
-TEST_F(Copying, AFailedCopyLeavesNothingBehindAndKeepsItsRecord) {
+// Only regular files are copied: a FIFO would hold the copier (and any stop)
+// for ever, /proc/self/environ would land on the player as a song.
+TEST_F(Copying, AFailedCopyNamesItsSourceLeavesNothingBehindAndKeepsItsRecord) {
     QDir().mkpath(f.lib.folder() + QStringLiteral("/a folder"));
-    add(&WorkLists::toCopyList, {WorkRecord::copy(song(f.one), f.lib.folder() + QStringLiteral("/no such file"), f.at(QStringLiteral("New/A/1.mp3"))),
-                                 WorkRecord::copy(song(f.two), f.lib.folder() + QStringLiteral("/a folder"), f.at(QStringLiteral("New/B/2.mp3")))});
+    Fifo fifo(f.lib.folder() + QStringLiteral("/fifo.mp3"));
+    // The source and why it is refused.
+    const std::pair<QString, QString> sources[] = {{f.lib.folder() + QStringLiteral("/no such file"), QStringLiteral("No such file")},
+                                                   {f.lib.folder() + QStringLiteral("/a folder"), QStringLiteral("a folder, not a regular file")},
+                                                   {fifo.path(), QStringLiteral("a FIFO, not a regular file")},
+                                                   {QStringLiteral("/proc/self/environ"), QStringLiteral("(/proc, /sys), not a regular file")},
+                                                   {QStringLiteral("/dev/null"), QStringLiteral("a device, not a regular file")}};
+    QElapsedTimer timer;
+    timer.start();
+    for (const auto& [from, why] : sources) {
+        auto copied = playerfiles::copyFile(from, f.at(QStringLiteral("x.mp3")));
+        ASSERT_FALSE(copied) << from.toStdString();
+        EXPECT_TRUE(copied.error().startsWith(QStringLiteral("cannot read ") + from + QStringLiteral(": ")) && copied.error().contains(why))
+            << copied.error().toStdString();
+    }
+    EXPECT_LT(timer.elapsed(), 1000) << "nothing waits on a source";
+    int n = 0;
+    for (const auto& [from, why] : sources) add(&WorkLists::toCopyList, {WorkRecord::copy(song(f.one), from, f.at(QStringLiteral("New/%1/1.mp3").arg(++n)))});
     pass();
     EXPECT_EQ(treeOf(f.player), QStringList());
-    EXPECT_EQ(count(&WorkLists::toCopyList), 2u);
+    EXPECT_EQ(count(&WorkLists::toCopyList), std::size(sources));
     EXPECT_TRUE(recorded().isEmpty());
 }
 

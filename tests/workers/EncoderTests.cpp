@@ -133,10 +133,14 @@ TEST_F(Encode, UnreadableSourcesFailAndLeaveNothing) {
     for (int i = 0; i < noise.size(); ++i) noise[i] = char((i * 7919 + 13) ^ (i >> 3));
     const QString video = dir.filePath(QStringLiteral("video.mkv"));
     ASSERT_TRUE(fixtures::runTool(QStringLiteral("ffmpeg"), {"-nostdin", "-v", "error", "-f", "lavfi", "-i", "testsrc=d=1:s=64x48", "-c:v", "ffv1", video}));
+    Fifo fifo(dir.filePath(QStringLiteral("fifo.m4a")));
     const std::pair<QString, const char*> sources[] = {{junkFile(QStringLiteral("noise.m4a"), noise), "Invalid data"},
                                                        {dir.filePath(QStringLiteral("missing.m4a")), "No such file"},
                                                        {junkFile(QStringLiteral("notes.txt"), "Shopping list:\n- milk\n- bread\n"), ""},
-                                                       {video, "no audio stream"}};
+                                                       {video, "no audio stream"},
+                                                       // never opened: FFmpeg would wait on a FIFO for ever
+                                                       {fifo.path(), "a FIFO, not a regular file"},
+                                                       {QStringLiteral("/proc/self/environ"), "(/proc, /sys), not a regular file"}};
     for (const auto& [path, why] : sources) {
         SCOPED_TRACE(path.toStdString());
         const QString dest = junkFile(QStringLiteral("out.mp3"), "stale output of an earlier run");

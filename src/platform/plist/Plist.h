@@ -32,8 +32,13 @@ Result<Document> parseBinary(std::string_view bytes);
 Result<Document> parse(std::string_view bytes);
 
 // Reads a file without holding all of it in memory at once (XML is parsed
-// from reused chunks; binary files are read whole, they are small).
+// from reused chunks; binary files are read whole, they are small). Only a
+// regular file is read, and no further than the size it had when opened: a
+// device or a FIFO is an Io error, and opening one never blocks.
 Result<Document> readFile(const std::string& path);
+// The same from a file the caller opened (and closes); it may have been
+// opened without blocking.
+Result<Document> readFile(int fd, const std::string& name);
 
 // Apple's layout: tab indentation, one value per line.
 std::string writeXml(const Object& root);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace plist {
@@ -54,20 +55,26 @@ private:
     std::string_view text_;
 };
 
+// A file read up to the size it had when opened, never further.
 class FileInput final : public Input {
 public:
-    explicit FileInput(int fd) : fd_(fd) {}
-    ~FileInput() override { ::close(fd_); }
+    FileInput(int fd, std::uint64_t size) : fd_(fd), left_(size) {}
     long read(char* dst, std::size_t cap) override {
+        cap = std::size_t(std::min<std::uint64_t>(cap, left_));
+        if (cap == 0) return 0;
         for (;;) {
             ssize_t n = ::read(fd_, dst, cap);
-            if (n >= 0) return long(n);
+            if (n >= 0) {
+                left_ -= std::uint64_t(n);
+                return long(n);
+            }
             if (errno != EINTR) return -1;
         }
     }
 
 private:
     int fd_;
+    std::uint64_t left_;
 };
 
 // Character classes by table: the scans below run over every byte of the file.
@@ -326,35 +333,43 @@ Result<Document> parseXml(std::string_view text) {
 }
 
 Result<Document> readFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without blocking: a FIFO would otherwise hold the open until a writer came.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return std::unexpected(Error{Error::Kind::Io, path + ": " + std::strerror(errno)});
+    auto doc = readFile(fd, path);
+    ::close(fd);
+    return doc;
+}
+
+Result<Document> readFile(int fd, const std::string& name) {
+    auto ioError = [&](const char* reason) { return std::unexpected(Error{Error::Kind::Io, name + ": " + reason}); };
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return ioError(std::strerror(errno));
+    // A device, a FIFO or a folder has no end to read to (or none at all).
+    if (!S_ISREG(st.st_mode)) return ioError("not a regular file");
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return ioError(std::strerror(errno));
+    const auto size = std::uint64_t(st.st_size);
     char magic[8];
-    ssize_t got = ::pread(fd, magic, sizeof magic, 0);
-    if (got < 0) {
-        int e = errno;
-        ::close(fd);
-        return std::unexpected(Error{Error::Kind::Io, path + ": " + std::strerror(e)});
-    }
+    ssize_t got = ::pread(fd, magic, std::size_t(std::min<std::uint64_t>(sizeof magic, size)), 0);
+    if (got < 0) return ioError(std::strerror(errno));
     if (got >= 6 && std::memcmp(magic, "bplist", 6) == 0) {
-        std::string bytes;
-        char chunk[65536];
-        for (;;) {
-            ssize_t n = ::read(fd, chunk, sizeof chunk);
+        std::string bytes(std::size_t(size), '\0');
+        std::size_t have = 0;
+        while (have < bytes.size()) {
+            ssize_t n = ::pread(fd, bytes.data() + have, bytes.size() - have, off_t(have));
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
-                int e = errno;
-                ::close(fd);
-                return std::unexpected(Error{Error::Kind::Io, path + ": " + std::strerror(e)});
-            }
-            if (n == 0) break;
-            bytes.append(chunk, std::size_t(n));
+            if (n < 0) return ioError(std::strerror(errno));
+            if (n == 0) break;  // shorter now than when it was opened
+            have += std::size_t(n);
         }
-        ::close(fd);
+        bytes.resize(have);
         return parseBinary(bytes);
     }
-    FileInput in(fd);
+    if (::lseek(fd, 0, SEEK_SET) != 0) return ioError(std::strerror(errno));
+    FileInput in(fd, size);
     auto doc = runReader(in);
-    if (!doc && doc.error().kind == Error::Kind::Io) doc.error().message = path + ": read error";
+    if (!doc && doc.error().kind == Error::Kind::Io) doc.error().message = name + ": read error";
     return doc;
 }
 
