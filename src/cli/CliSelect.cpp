@@ -76,11 +76,11 @@ void writeItem(JsonWriter& json, const SYWanted* item) {
     json.field("type", item->type());
     json.field("name", item->valueForKey("Name").toString());
     json.field("checked", item->checkState());
-    if (auto* p = dynamic_cast<const SYWantedPlaylist*>(item)) {
+    if (auto* p = item->as<SYWantedPlaylist>()) {
         json.field("kind", QStringLiteral("playlist"));
         json.field("id", p->persistentID());
         json.field("mode", modeName(p->mode()));
-    } else if (auto* a = dynamic_cast<const SYWantedAlbum*>(item)) {
+    } else if (auto* a = item->as<SYWantedAlbum>()) {
         json.field("kind", QStringLiteral("album"));
         json.field("artist", a->album()->artist());
         json.key("tracks");
@@ -94,11 +94,11 @@ void writeItem(JsonWriter& json, const SYWanted* item) {
             json.endObject();
         }
         json.endArray();
-    } else if (auto* s = dynamic_cast<const SYWantedSong*>(item)) {
+    } else if (auto* s = item->as<SYWantedSong>()) {
         json.field("kind", QStringLiteral("song"));
         json.field("artist", s->song()->string("Artist"));
         json.field("persistentId", s->persistentID());
-    } else if (auto* f = dynamic_cast<const SYWantedFile*>(item)) {
+    } else if (auto* f = item->as<SYWantedFile>()) {
         json.field("kind", QStringLiteral("file"));
         json.field("path", f->path());
         json.field("remove", f->remove());
@@ -107,16 +107,16 @@ void writeItem(JsonWriter& json, const SYWanted* item) {
 }
 
 void printItem(const SYWanted* item) {
-    if (auto* p = dynamic_cast<const SYWantedPlaylist*>(item)) {
+    if (auto* p = item->as<SYWantedPlaylist>()) {
         print(QStringLiteral("Playlist  %1  [%2]  (%3)").arg(p->valueForKey("Name").toString(), modeName(p->mode()), p->persistentID()));
-    } else if (auto* a = dynamic_cast<const SYWantedAlbum*>(item)) {
+    } else if (auto* a = item->as<SYWantedAlbum>()) {
         QString artist = a->album()->artist();
         print(QStringLiteral("Album     %1 %2%3").arg(checkMark(a->checkState()), a->album()->name(), artist.isEmpty() ? QString() : QStringLiteral(" - ") + artist));
         for (const auto& row : a->songs())
             print(QStringLiteral("            %1 %2 %3").arg(checkMark(row->checkState())).arg(row->index(), 2, 10, QLatin1Char('0')).arg(row->song()->name()));
-    } else if (auto* s = dynamic_cast<const SYWantedSong*>(item)) {
+    } else if (auto* s = item->as<SYWantedSong>()) {
         print(QStringLiteral("Song      %1 - %2  (%3)").arg(s->song()->name(), s->song()->string("Artist"), s->persistentID()));
-    } else if (auto* f = dynamic_cast<const SYWantedFile*>(item)) {
+    } else if (auto* f = item->as<SYWantedFile>()) {
         print(QStringLiteral("File      %1%2").arg(f->path(), f->remove() ? QStringLiteral("  (to be deleted)") : QString()));
     }
 }
@@ -134,7 +134,7 @@ template <typename T>
 std::optional<T*> findWanted(Controller& c, const QString& what, const QString& given) {
     Lookup<T*> lookup(what, given);
     for (const auto& item : c.wantedStuff()) {
-        auto* w = dynamic_cast<T*>(item.get());
+        auto* w = item->template as<T>();
         if (!w) continue;
         QString id;
         if constexpr (std::is_same_v<T, SYWantedPlaylist>) id = w->persistentID();
@@ -170,7 +170,7 @@ int addPlaylist(Session& session, const QString& given) {
     for (const QString& candidate : c.library().playlistIds())
         if (c.library().playlistWithID(candidate) == *playlist) id = candidate;
     bool present = std::any_of(c.wantedStuff().begin(), c.wantedStuff().end(), [&](const auto& w) {
-        auto* p = dynamic_cast<const SYWantedPlaylist*>(w.get());
+        auto* p = w->template as<SYWantedPlaylist>();
         return p && p->persistentID() == id;
     });
     c.addPlaylists({id});
@@ -198,7 +198,7 @@ int addSong(Session& session, const QString& given) {
     std::optional<Song*> song = lookup.find();
     if (!song) return 1;
     c.addSongs({*song});
-    if ((*song)->albumName() == u"Other songs") print(QStringLiteral("Added the song \"%1\".").arg((*song)->name()));
+    if ((*song)->albumName() == kOtherSongs) print(QStringLiteral("Added the song \"%1\".").arg((*song)->name()));
     else print(QStringLiteral("Ticked \"%1\" in the album \"%2\".").arg((*song)->name(), (*song)->albumName()));
     return 0;
 }
@@ -208,19 +208,19 @@ int remove(Session& session, const QString& given) {
     Lookup<SYWanted*> lookup(QStringLiteral("selected item"), given);
     for (const auto& item : c.wantedStuff()) {
         QString id, name = item->valueForKey("Name").toString();
-        if (auto* p = dynamic_cast<SYWantedPlaylist*>(item.get())) id = p->persistentID();
-        else if (auto* s = dynamic_cast<SYWantedSong*>(item.get())) id = s->persistentID();
-        else if (auto* f = dynamic_cast<SYWantedFile*>(item.get())) id = f->path();
+        if (auto* p = item->as<SYWantedPlaylist>()) id = p->persistentID();
+        else if (auto* s = item->as<SYWantedSong>()) id = s->persistentID();
+        else if (auto* f = item->as<SYWantedFile>()) id = f->path();
         lookup.add(item.get(), id, name, QStringLiteral("%1 %2%3").arg(item->type(), name, id.isEmpty() ? QString() : QStringLiteral("  (") + id + u')'));
     }
     std::optional<SYWanted*> item = lookup.find();
     if (!item) return 1;
-    if (dynamic_cast<SYWantedFile*>(*item)) {
+    if ((*item)->as<SYWantedFile>()) {
         fail(QStringLiteral("\"%1\" is a file found on the player, not a selected item; it is never deleted without your confirmation.").arg(given));
         return 1;
     }
-    QString kind = dynamic_cast<SYWantedPlaylist*>(*item) ? QStringLiteral("playlist")
-                   : dynamic_cast<SYWantedAlbum*>(*item)  ? QStringLiteral("album")
+    QString kind = (*item)->as<SYWantedPlaylist>() ? QStringLiteral("playlist")
+                   : (*item)->as<SYWantedAlbum>()  ? QStringLiteral("album")
                                                            : QStringLiteral("song");
     QString name = (*item)->valueForKey("Name").toString();
     c.removeItem(*item);

@@ -79,7 +79,7 @@ void writePlan(JsonWriter& json, Controller& c) {
     json.key("otherFiles");
     json.beginArray();
     for (const auto& item : c.wantedStuff())
-        if (auto* f = dynamic_cast<const SYWantedFile*>(item.get())) json.value(f->path());
+        if (auto* f = item->as<SYWantedFile>()) json.value(f->path());
     json.endArray();
     // By path: the record is a hash, and the same plan should read the same.
     std::vector<QHash<QString, Song*>::const_iterator> previous;

@@ -403,7 +403,7 @@ private:
 
 Planner::Item Planner::itemOf(SYWanted& item) {
     Item taken{&item, item.sortKey(), item.layoutDictionary(), std::nullopt, false};
-    if (auto* file = dynamic_cast<SYWantedFile*>(&item)) {
+    if (auto* file = item.as<SYWantedFile>()) {
         taken.otherFile = file->path();
         taken.removeFile = file->remove();
     }
