@@ -19,6 +19,10 @@
 #include "workers/Encoder.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+#include <QLockFile>
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
@@ -235,6 +239,43 @@ void Controller::eject() {
         }
         Q_EMIT volumeJobFinished(bool(ejected));
     });
+}
+
+namespace {
+
+// Locks live in the cache's own folder, not on the player: nothing but music
+// goes there.
+std::expected<std::unique_ptr<QLockFile>, QString> takeLock(const QString& file, const QString& what) {
+    QDir().mkpath(QFileInfo(file).path());
+    auto lock = std::make_unique<QLockFile>(file);
+    lock->setStaleLockTime(0);  // only a dead holder makes a lock stale
+    if (lock->tryLock(0)) return lock;
+    qint64 pid = 0;
+    QString host, app;
+    if (lock->error() == QLockFile::LockFailedError && lock->getLockInfo(&pid, &host, &app))
+        return std::unexpected(QStringLiteral("%1 is in use by another Brisle (process %2); try again when it has finished").arg(what).arg(pid));
+    return std::unexpected(QStringLiteral("%1 could not be locked (%2)").arg(what, file));
+}
+
+}  // namespace
+
+std::expected<void, QString> Controller::claimPlayer() {
+    QString cache = options_.cacheFolder.isEmpty() ? Locations::cacheFolder() : options_.cacheFolder;
+    if (!cache.endsWith(u'/')) cache += u'/';
+    QString locks = cache + QStringLiteral(".locks/");
+    if (!playerLock_) {
+        QByteArray id = QCryptographicHash::hash(decomposed(pathToPlayer()).toUtf8(), QCryptographicHash::Sha1).toHex();
+        auto lock = takeLock(locks + QStringLiteral("player-") + QString::fromLatin1(id) + QStringLiteral(".lock"),
+                             QStringLiteral("The player %1").arg(pathToPlayer()));
+        if (!lock) return std::unexpected(lock.error());
+        playerLock_ = std::move(*lock);
+    }
+    if (!cacheLock_) {
+        auto lock = takeLock(locks + QStringLiteral("cache.lock"), QStringLiteral("The conversion cache %1").arg(cache));
+        if (!lock) return std::unexpected(lock.error());
+        cacheLock_ = std::move(*lock);
+    }
+    return {};
 }
 
 void Controller::setReadOnly() {

@@ -33,6 +33,7 @@ class Convertor;
 class Copier;
 class Defaults;
 class QThread;
+class QLockFile;
 class RecordSaver;
 class QTimer;
 class UserInterface;
@@ -71,6 +72,12 @@ public:
     // Stops both workers after the item in hand and waits for their threads,
     // serving their calls meanwhile.
     void stopWorkers();
+
+    // Takes the locks that keep other Brisle processes off this player and
+    // off the conversion cache while this one changes them (a stale lock of
+    // a process that died is taken over). The error names the process that
+    // holds one. Read-only runs need neither.
+    std::expected<void, QString> claimPlayer();
 
     // Plans without workers and writes nothing: for showing what a sync
     // would do.
@@ -245,6 +252,7 @@ private:
 
     mutable WorkLists work_;
     bool previousFilesSet_ = false;
+    std::unique_ptr<QLockFile> playerLock_, cacheLock_;
     // The stored selection or record was of the wrong type: what was read of
     // it may be far less than the user chose, so no pass removes anything
     // until the selection is saved anew.

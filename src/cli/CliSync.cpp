@@ -155,6 +155,10 @@ int syncCommand(const Options& o) {
         return 0;
     }
 
+    if (auto claimed = c.claimPlayer(); !claimed) {
+        fail(claimed.error());
+        return 1;
+    }
     SignalWatcher signals;
     c.startWorkers();
     session.ui().showProgressOf(&c);
@@ -283,6 +287,10 @@ int watchCommand(const Options& o) {
     session.ui().showProgressOf(&c);
     session.ui().showNotices(true);
     SignalWatcher signals;
+    if (auto claimed = c.claimPlayer(); !claimed) {
+        fail(claimed.error());
+        return 1;
+    }
     if (!c.startUp()) return 1;
     QString player = c.pathToPlayer();
     if (player.isEmpty()) {

@@ -94,6 +94,10 @@ int sortCommand(const Options& o) {
     Controller& c = session.controller();
     c.setReadOnly();
     if (!session.restore()) return 1;
+    if (auto claimed = c.claimPlayer(); !claimed) {
+        fail(claimed.error());
+        return 1;
+    }
     if (!readyForEjectOrSort(session, QStringLiteral("sort"))) return 1;
     if (!waitFor(c, [&] { c.sortFiles(); })) return 1;
     print(QStringLiteral("The folders of %1 are written in sorted order.").arg(c.pathToPlayer()));
@@ -105,6 +109,10 @@ int ejectCommand(const Options& o) {
     Controller& c = session.controller();
     c.setReadOnly();
     if (!session.restore()) return 1;
+    if (auto claimed = c.claimPlayer(); !claimed) {
+        fail(claimed.error());
+        return 1;
+    }
     if (!readyForEjectOrSort(session, QStringLiteral("eject"))) return 1;
     if (!waitFor(c, [&] { c.eject(); })) return 1;
     print(QStringLiteral("%1 can be removed now.").arg(driveNameFromPath(c.pathToPlayer())));

@@ -10,6 +10,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Log.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QThread>
 
@@ -23,7 +24,10 @@ void Convertor::start() {
     callRoot([this] { root_.setConvertor(this); });
 }
 
-QString Convertor::temporaryPath(const QString& cacheDir) { return cacheDir + QStringLiteral(".Brisle temp"); }
+// One per process: a second process never writes into this one's file.
+QString Convertor::temporaryPath(const QString& cacheDir) {
+    return cacheDir + QStringLiteral(".Brisle temp ") + QString::number(QCoreApplication::applicationPid());
+}
 
 namespace {
 

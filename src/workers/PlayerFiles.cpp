@@ -4,6 +4,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Locations.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -119,7 +120,7 @@ std::expected<void, QString> copyFile(const QString& from, const QString& to, co
         ::close(in);
         return std::unexpected(errorText(QStringLiteral("cannot read ") + from));
     }
-    QString temp = pathByRemovingLastComponent(to) + u'/' + kPartialPrefix + QString::number(QRandomGenerator::global()->generate(), 16);
+    QString temp = pathByRemovingLastComponent(to) + u'/' + kPartialPrefix + QString::number(QCoreApplication::applicationPid()) + u'-' + QString::number(QRandomGenerator::global()->generate(), 16);
     QByteArray tempBytes = fsys::encode(temp);
     int out = ::open(tempBytes.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (out < 0) {
@@ -188,7 +189,7 @@ std::expected<void, QString> moveFile(const QString& from, const QString& to) {
     // fails if another file stands at "to", and the first is then undone.
     bool caseOnly = decomposed(from).toCaseFolded() == decomposed(to).toCaseFolded();
     if (!caseOnly && !sameFile(f, t)) return failed();
-    QByteArray temp = fsys::encode(pathByRemovingLastComponent(from) + u'/' + kPartialPrefix + QString::number(QRandomGenerator::global()->generate(), 16));
+    QByteArray temp = fsys::encode(pathByRemovingLastComponent(from) + u'/' + kPartialPrefix + QString::number(QCoreApplication::applicationPid()) + u'-' + QString::number(QRandomGenerator::global()->generate(), 16));
     if (!renameNoReplace(f, temp)) return failed();
     if (renameNoReplace(temp, t)) return {};
     int error = errno;

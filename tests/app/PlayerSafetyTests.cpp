@@ -129,3 +129,24 @@ TEST(PlayerSafety, ASelectionOfTheWrongTypeIsADamagedFileAndRemovesNothing) {
     }
     EXPECT_FALSE(QFileInfo(w.settingsFile()).dir().entryList({QStringLiteral("*.damaged*")}).isEmpty()) << "a copy is kept aside";
 }
+
+TEST(PlayerSafety, OneBrislePerPlayerReadersStillWorkAndADeadHoldersLockIsTakenOver) {
+    CliWorld w(CliWorld::Player::Folder);
+    w.builder.addTrack({{"Album", "X"}});
+    w.writeLibrary();
+    ASSERT_TRUE(w.ok({S{"config", "set", "pathToPlayer", w.playerFolder()}, S{"select", "add-album", "X"}}));
+    QProcess watch;
+    watch.setProcessEnvironment(w.env);
+    watch.start(QStringLiteral(BRISLE_BINARY), {QStringLiteral("sync"), QStringLiteral("--watch"), QStringLiteral("--library"), w.library()});
+    ASSERT_TRUE(watch.waitForReadyRead(30000)) << "the watching sync said nothing";
+    for (const char* command : {"sync", "sort", "eject"}) {
+        RunResult second = w.run(S{QString::fromLatin1(command)});
+        EXPECT_EQ(second.exitCode, 1) << command;
+        EXPECT_TRUE(second.err.contains(QStringLiteral("in use by another Brisle (process %1)").arg(watch.processId()))) << second.err.toStdString();
+    }
+    EXPECT_EQ(w.run(S{"plan", "--json"}).exitCode, 0) << "reading needs no lock";
+    EXPECT_EQ(w.run(S{"select", "list"}).exitCode, 0);
+    watch.kill();
+    watch.waitForFinished();
+    EXPECT_EQ(w.run(S{"sync"}).exitCode, 0) << "a lock whose holder died is stale";
+}
