@@ -5,7 +5,7 @@
 #include "platform/FileSystem.h"
 
 #include <QDateTime>
-#include <QFileInfo>
+#include <QFile>
 
 #include <array>
 #include <cstring>
@@ -207,8 +207,22 @@ QString Song::copiedExtension() const {
         QString format = context_.defaults().string("convertToFormat");
         return format.isEmpty() || format == u"MP3" ? QStringLiteral("mp3") : QStringLiteral("m4a");
     }
-    QString suffix = QFileInfo(originalPath()).suffix();
-    return suffix.isEmpty() ? QStringLiteral("mp3") : suffix;
+    // The text after the last "." of the file name, as QFileInfo::suffix()
+    // gives it, found in the path's bytes: "/" and "." never occur inside a
+    // multi-byte character, so only the suffix needs decoding.
+    std::string bytes;
+    std::string_view path = decodedPath_;
+    if (path.empty()) {
+        bytes = originalPathBytes();
+        path = bytes;
+    }
+    std::size_t dot = path.rfind('.');
+    if (dot == std::string_view::npos || dot + 1 == path.size() || path.find('/', dot) != std::string_view::npos) return QStringLiteral("mp3");
+    // Decoded from the ".": a byte-order mark is dropped only at the start.
+    std::string_view suffix = path.substr(dot);
+    QString text = QFile::decodeName(QByteArray::fromRawData(suffix.data(), qsizetype(suffix.size())));
+    text.remove(0, 1);
+    return text;
 }
 
 QString Song::legacyPlayerDir() const {
