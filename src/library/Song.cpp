@@ -8,6 +8,7 @@
 #include <QFile>
 
 #include <array>
+#include <charconv>
 #include <cstring>
 
 namespace {
@@ -45,6 +46,16 @@ constexpr auto kUrlSpecial = [] {
     special['%'] = special['?'] = special['#'] = true;
     return special;
 }();
+
+// As "%llX" prints it; toUpper() on QString::number's digits costs as much as
+// the rest of a cache name.
+QString upperHex(std::uint64_t n) {
+    char digits[16];
+    char* end = std::to_chars(digits, digits + sizeof digits, n, 16).ptr;
+    for (char* c = digits; c != end; ++c)
+        if (*c >= 'a') *c = char(*c - 'a' + 'A');
+    return QString::fromLatin1(digits, end - digits);
+}
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -195,7 +206,7 @@ QString Song::cachePath() const {
     std::memcpy(&bits, &added, sizeof bits);
     auto time = std::uint32_t(dict_["Total Time"].asInteger());
     // As "%llX-%x" would print them; QString::asprintf costs more than the rest of the name.
-    return cacheDir() + QString::number(bits, 16).toUpper() + u'-' + QString::number(time, 16);
+    return cacheDir() + upperHex(bits) + u'-' + QString::number(time, 16);
 }
 
 bool Song::isCached() const { return fsys::exists(cachePath()); }
@@ -241,8 +252,12 @@ QString Song::legacyPlayerDir() const {
 }
 
 QString Song::fileName(std::int64_t number) const {
-    // "%02i ": at least two digits.
-    return QString::number(int(number)).rightJustified(2, u'0') + u' ' + context_.fileNamePart(name()) + u'.' + copiedExtension();
+    // "%02i ": at least two digits. Formatted in place: a path for every song
+    // of the library may be asked for at once.
+    char digits[16] = {'0'};
+    char* end = std::to_chars(digits + 1, digits + sizeof digits, int(number)).ptr;
+    const char* begin = end - digits > 2 ? digits + 1 : digits;  // one digit keeps the "0"
+    return QLatin1StringView(begin, end) + u' ' + context_.fileNamePart(name()) + u'.' + copiedExtension();
 }
 
 QString Song::legacyFileName() const { return fileName(integer("Track Number")); }

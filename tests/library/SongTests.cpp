@@ -101,6 +101,7 @@ TEST_F(SongRules, NamesOnThePlayerAndFatPlayers) {
     s.setAlbum(nullptr, 123);
     EXPECT_EQ(s.albumPath(), QStringLiteral("/Volumes/PLAYER/Music/X/123 a_b_c_d.mp3"));
     EXPECT_EQ(song({{"Track Number", Object()}}).legacyFileName(), QStringLiteral("00 Intro.mp3"));
+    EXPECT_EQ(song({{"Track Number", -1}}).legacyFileName(), QStringLiteral("-1 Intro.mp3"));
     // FAT players get names they accept.
     Song& fat = song({{"Name", "Say \"Hello\" <Live>"}, {"Album", "a*b|c\\d"}});
     fat.setAlbum(nullptr, 1);
