@@ -269,7 +269,15 @@ QString Song::albumPath() const { return legacyPlayerDir() + u'/' + fileName(ind
 bool Song::legacyIsCopied() const { return fsys::exists(legacyAlbumPath()); }
 
 quint64 Song::copiedSize() const {
-    if (auto size = fsys::sizeNoFollow(copyFromPath())) return *size;
+    // A song copied as it is is looked up by the loader's bytes when they are
+    // valid UTF-8 (nearly always): decoding them to text and encoding that
+    // again would only give the same bytes back.
+    std::optional<std::uint64_t> size;
+    if (!decodedPath_.empty() && !needsConversion() && QUtf8StringView(decodedPath_.data(), qsizetype(decodedPath_.size())).isValidUtf8())
+        size = fsys::sizeNoFollow(decodedPath_);
+    else
+        size = fsys::sizeNoFollow(copyFromPath());
+    if (size) return *size;
     // An estimate for an MP3 at the conversion rate.
     auto product = std::int64_t(std::int32_t(integer("Total Time"))) * std::int64_t(std::int32_t(context_.defaults().integer("convertToBitrate")));
     auto estimate = std::int32_t(product * 1024 / 8000);
