@@ -2,9 +2,49 @@
 
 #include "CliSession.h"
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 namespace cli {
 
 namespace {
+
+// The songs' copied sizes, looked up in load order on a thread of its own
+// while this one writes the rest of each song: a look at the disk per song
+// is a third of the command's time beyond loading, and songs are safe to
+// read from any thread. On a machine with a core to spare that third no
+// longer adds to the time; the work itself stays the same.
+class CopiedSizes {
+public:
+    explicit CopiedSizes(const std::vector<std::unique_ptr<Song>>& songs)
+        : songs_(songs), sizes_(songs.size()), thread_([this] { run(); }) {}
+    ~CopiedSizes() { thread_.join(); }
+
+    // Waits for the thread to have looked song i up.
+    quint64 at(std::size_t i) {
+        for (std::size_t done = done_.load(std::memory_order_acquire); done <= i; done = done_.load(std::memory_order_acquire))
+            done_.wait(done, std::memory_order_acquire);
+        return sizes_[i];
+    }
+
+private:
+    void run() {
+        constexpr std::size_t kBatch = 256;  // songs between signs of progress
+        for (std::size_t i = 0; i < songs_.size(); ++i) {
+            sizes_[i] = songs_[i]->copiedSize();
+            if ((i + 1) % kBatch == 0 || i + 1 == songs_.size()) {
+                done_.store(i + 1, std::memory_order_release);
+                done_.notify_one();
+            }
+        }
+    }
+
+    const std::vector<std::unique_ptr<Song>>& songs_;
+    std::vector<quint64> sizes_;  // written by the thread up to done_
+    std::atomic<std::size_t> done_{0};
+    std::thread thread_;
+};
 
 void writeIds(JsonWriter& json, const std::vector<Song*>& songs) {
     json.beginArray();
@@ -32,7 +72,9 @@ int libraryCommand(const Options& o) {
     json.field("usable", counts.usable);
     json.key("songs");
     json.beginArray();
-    for (const auto& s : lib.songs()) {
+    CopiedSizes sizes(lib.songs());
+    for (std::size_t i = 0; i < lib.songs().size(); ++i) {
+        const Song* s = lib.songs()[i].get();
         json.beginObject();
         json.field("trackId", s->trackId());
         json.field("persistentId", s->persistentId());
@@ -44,7 +86,7 @@ int libraryCommand(const Options& o) {
         json.field("needsConversion", s->needsConversion());
         json.field("cachePath", s->cachePath());
         json.field("albumPath", s->albumPath());
-        json.field("copiedSize", s->copiedSize());
+        json.field("copiedSize", sizes.at(i));
         json.endObject();
     }
     json.endArray();

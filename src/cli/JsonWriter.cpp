@@ -2,7 +2,13 @@
 
 #include <QStringEncoder>
 
+// Strings are scanned for characters to escape 16 bytes at a time; RapidJSON
+// does that only when writing to its own StringBuffer.
+#if defined(__SSE2__) && !defined(RAPIDJSON_SSE2)
+#define RAPIDJSON_SSE2
+#endif
 #include <rapidjson/prettywriter.h>
+#include <rapidjson/stringbuffer.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -11,42 +17,23 @@
 
 namespace cli {
 
-namespace {
-
-// RapidJSON's output stream: a buffer before fwrite that keeps the first
-// error, since errno has moved on by the time the document ends.
-class FileStream {
-public:
-    using Ch = char;
-    explicit FileStream(std::FILE* f) : file_(f) {}
-
-    void Put(char c) {
-        if (used_ == sizeof buffer_) Flush();
-        buffer_[used_++] = c;
-    }
-    void Flush() {
-        errno = 0;
-        if (used_ && !error_ && std::fwrite(buffer_, 1, used_, file_) != used_) error_ = errno ? errno : EIO;
-        used_ = 0;
-    }
-    int finish() {
-        Flush();
-        errno = 0;
-        if (std::fflush(file_) != 0 && !error_) error_ = errno ? errno : EIO;
-        return error_;
-    }
-
-private:
-    std::FILE* file_;
-    char buffer_[1 << 16];
-    std::size_t used_ = 0;
-    int error_ = 0;
-};
-
-}  // namespace
-
 struct JsonWriter::Impl {
-    explicit Impl(std::FILE* f) : stream(f), writer(stream) { writer.SetIndent(' ', 4); }
+    explicit Impl(std::FILE* f) : file(f), writer(buffer) { writer.SetIndent(' ', 4); }
+
+    // The document goes out in pieces of about this size; a longer string
+    // grows the buffer for the time it takes to write it.
+    static constexpr std::size_t kFlushAt = 1 << 16;
+
+    void flushIfFull() {
+        if (buffer.GetSize() >= kFlushAt) flush();
+    }
+    // Keeps the first error: errno has moved on by the time the document ends.
+    void flush() {
+        const std::size_t n = buffer.GetSize();
+        errno = 0;
+        if (n && !error && std::fwrite(buffer.GetString(), 1, n, file) != n) error = errno ? errno : EIO;
+        buffer.Clear();
+    }
 
     // Every string passes through one reused buffer. Stateless: a high
     // surrogate ending one string must not pair with the start of the next.
@@ -57,8 +44,10 @@ struct JsonWriter::Impl {
         return {bytes.data(), std::size_t(end - bytes.data())};
     }
 
-    FileStream stream;
-    rapidjson::PrettyWriter<FileStream> writer;
+    std::FILE* file;
+    int error = 0;
+    rapidjson::StringBuffer buffer;
+    rapidjson::PrettyWriter<rapidjson::StringBuffer> writer;
     QStringEncoder encoder{QStringEncoder::Utf8, QStringConverter::Flag::Stateless};
     std::string bytes;
 };
@@ -68,9 +57,15 @@ JsonWriter::JsonWriter(std::FILE* out) : d_(std::make_unique<Impl>(out)) {}
 JsonWriter::~JsonWriter() = default;
 
 void JsonWriter::beginObject() { d_->writer.StartObject(); }
-void JsonWriter::endObject() { d_->writer.EndObject(); }
+void JsonWriter::endObject() {
+    d_->writer.EndObject();
+    d_->flushIfFull();
+}
 void JsonWriter::beginArray() { d_->writer.StartArray(); }
-void JsonWriter::endArray() { d_->writer.EndArray(); }
+void JsonWriter::endArray() {
+    d_->writer.EndArray();
+    d_->flushIfFull();
+}
 
 void JsonWriter::key(std::string_view name) { d_->writer.Key(name.data(), rapidjson::SizeType(name.size())); }
 
@@ -82,23 +77,42 @@ void JsonWriter::key(QStringView name) {
 void JsonWriter::value(QStringView text) {
     std::string_view s = d_->utf8(text);
     d_->writer.String(s.data(), rapidjson::SizeType(s.size()));
+    d_->flushIfFull();
 }
 
-void JsonWriter::value(bool b) { d_->writer.Bool(b); }
-void JsonWriter::value(qint64 n) { d_->writer.Int64(n); }
-void JsonWriter::value(quint64 n) { d_->writer.Uint64(n); }
+void JsonWriter::value(bool b) {
+    d_->writer.Bool(b);
+    d_->flushIfFull();
+}
+
+void JsonWriter::value(qint64 n) {
+    d_->writer.Int64(n);
+    d_->flushIfFull();
+}
+
+void JsonWriter::value(quint64 n) {
+    d_->writer.Uint64(n);
+    d_->flushIfFull();
+}
 
 void JsonWriter::value(double d) {
     if (std::isfinite(d)) d_->writer.Double(d);
     else d_->writer.Null();
+    d_->flushIfFull();
 }
 
-void JsonWriter::null() { d_->writer.Null(); }
+void JsonWriter::null() {
+    d_->writer.Null();
+    d_->flushIfFull();
+}
 
 int JsonWriter::finish() {
     Q_ASSERT(d_->writer.IsComplete());
-    d_->stream.Put('\n');
-    return d_->stream.finish();
+    d_->buffer.Put('\n');
+    d_->flush();
+    errno = 0;
+    if (std::fflush(d_->file) != 0 && !d_->error) d_->error = errno ? errno : EIO;
+    return d_->error;
 }
 
 }  // namespace cli

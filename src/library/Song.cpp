@@ -6,9 +6,10 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
-#include <QFileInfo>
+#include <QFile>
 
 #include <array>
+#include <charconv>
 #include <cstring>
 
 namespace {
@@ -45,6 +46,16 @@ constexpr auto kUrlSpecial = [] {
     special['%'] = special['?'] = special['#'] = true;
     return special;
 }();
+
+// As "%llX" prints it; toUpper() on QString::number's digits costs as much as
+// the rest of a cache name.
+QString upperHex(std::uint64_t n) {
+    char digits[16];
+    char* end = std::to_chars(digits, digits + sizeof digits, n, 16).ptr;
+    for (char* c = digits; c != end; ++c)
+        if (*c >= 'a') *c = char(*c - 'a' + 'A');
+    return QString::fromLatin1(digits, end - digits);
+}
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -214,7 +225,7 @@ Song::Conversion Song::conversion() const {
     std::uint64_t bits;
     std::memcpy(&bits, &added, sizeof bits);
     auto time = std::uint32_t(dict_["Total Time"].asInteger());
-    c.cachePath = cacheDir() + QString::asprintf("%llX-%x-", static_cast<unsigned long long>(bits), time) + cacheNamePart(persistentId()) +
+    c.cachePath = cacheDir() + upperHex(bits) + u'-' + QString::number(time, 16) + u'-' + cacheNamePart(persistentId()) +
                   (c.aac ? QStringLiteral("-m4a-") : QStringLiteral("-mp3-")) + QString::number(c.bitrateKbps);
     return c;
 }
@@ -225,8 +236,22 @@ QString Song::copiedExtension() const {
     // A converted song is MP3, or AAC in an MPEG-4 file: players go by the
     // name, so it follows the format the cache file was made in.
     if (needsConversion()) return context_.convertsToAac() ? QStringLiteral("m4a") : QStringLiteral("mp3");
-    QString suffix = QFileInfo(originalPath()).suffix();
-    return suffix.isEmpty() ? QStringLiteral("mp3") : suffix;
+    // The text after the last "." of the file name, as QFileInfo::suffix()
+    // gives it, found in the path's bytes: "/" and "." never occur inside a
+    // multi-byte character, so only the suffix needs decoding.
+    std::string bytes;
+    std::string_view path = decodedPath_;
+    if (path.empty()) {
+        bytes = originalPathBytes();
+        path = bytes;
+    }
+    std::size_t dot = path.rfind('.');
+    if (dot == std::string_view::npos || dot + 1 == path.size() || path.find('/', dot) != std::string_view::npos) return QStringLiteral("mp3");
+    // Decoded from the ".": a byte-order mark is dropped only at the start.
+    std::string_view suffix = path.substr(dot);
+    QString text = QFile::decodeName(QByteArray::fromRawData(suffix.data(), qsizetype(suffix.size())));
+    text.remove(0, 1);
+    return text;
 }
 
 QString Song::legacyPlayerDir() const {
@@ -245,8 +270,12 @@ QString Song::legacyPlayerDir() const {
 }
 
 QString Song::fileName(std::int64_t number) const {
-    // "%02i ": at least two digits.
-    return QString::number(int(number)).rightJustified(2, u'0') + u' ' + context_.fileNamePart(name()) + u'.' + copiedExtension();
+    // "%02i ": at least two digits. Formatted in place: a path for every song
+    // of the library may be asked for at once.
+    char digits[16] = {'0'};
+    char* end = std::to_chars(digits + 1, digits + sizeof digits, int(number)).ptr;
+    const char* begin = end - digits > 2 ? digits + 1 : digits;  // one digit keeps the "0"
+    return QLatin1StringView(begin, end) + u' ' + context_.fileNamePart(name()) + u'.' + copiedExtension();
 }
 
 QString Song::legacyFileName() const { return fileName(integer("Track Number")); }
@@ -258,7 +287,15 @@ QString Song::albumPath() const { return legacyPlayerDir() + u'/' + fileName(ind
 bool Song::legacyIsCopied() const { return fsys::exists(legacyAlbumPath()); }
 
 quint64 Song::copiedSize() const {
-    if (auto size = fsys::sizeNoFollow(copyFromPath())) return *size;
+    // A song copied as it is is looked up by the loader's bytes when they are
+    // valid UTF-8 (nearly always): decoding them to text and encoding that
+    // again would only give the same bytes back.
+    std::optional<std::uint64_t> size;
+    if (!decodedPath_.empty() && !needsConversion() && QUtf8StringView(decodedPath_.data(), qsizetype(decodedPath_.size())).isValidUtf8())
+        size = fsys::sizeNoFollow(decodedPath_);
+    else
+        size = fsys::sizeNoFollow(copyFromPath());
+    if (size) return *size;
     // An estimate for an MP3 at the conversion rate.
     auto product = std::int64_t(std::int32_t(integer("Total Time"))) * std::int64_t(std::int32_t(context_.defaults().integer("convertToBitrate")));
     auto estimate = std::int32_t(product * 1024 / 8000);

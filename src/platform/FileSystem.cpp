@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -129,6 +130,12 @@ std::optional<std::uint64_t> size(const QString& path) {
 std::optional<std::uint64_t> sizeNoFollow(const QString& path) {
     struct stat st;
     if (!statPath(path, st, false)) return std::nullopt;
+    return std::uint64_t(st.st_size);
+}
+
+std::optional<std::uint64_t> sizeNoFollow(std::string_view pathBytes) {
+    struct stat st;
+    if (::lstat(std::string(pathBytes).c_str(), &st) != 0) return std::nullopt;
     return std::uint64_t(st.st_size);
 }
 

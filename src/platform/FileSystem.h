@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <expected>
 #include <optional>
+#include <string_view>
 
 namespace fsys {
 
@@ -19,6 +20,7 @@ bool existsNoFollow(const QString& path);    // the link itself counts
 bool isDirectory(const QString& path);       // follows symbolic links
 std::optional<std::uint64_t> size(const QString& path);         // follows links
 std::optional<std::uint64_t> sizeNoFollow(const QString& path);
+std::optional<std::uint64_t> sizeNoFollow(std::string_view pathBytes);  // as encode() gives them
 // Modification time in seconds since 1970, with fractions.
 std::optional<double> modificationTime(const QString& path);
 

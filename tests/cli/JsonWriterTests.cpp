@@ -21,6 +21,8 @@ namespace {
 TEST(JsonWriter, AnyStringGivesValidJsonThatReadsBackAsItsText) {
     const QChar high(char16_t(0xD83C)), low(char16_t(0xDFB5));
     const QString bad(QChar::ReplacementCharacter);
+    // Longer than what the writer keeps before it writes.
+    const QString longText = QString(70000, u'é') + u"\"\n\\" + QString(20, u'x');
     const struct {
         QString written, read;
     } cases[] = {
@@ -33,6 +35,7 @@ TEST(JsonWriter, AnyStringGivesValidJsonThatReadsBackAsItsText) {
         {u"ends high " + QString(high), u"ends high " + bad},
         {QString(low) + u" starts low", bad + u" starts low"},
         {QString(), QString()},
+        {longText, longText},
     };
     char* data = nullptr;
     std::size_t size = 0;

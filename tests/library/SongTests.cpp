@@ -7,9 +7,14 @@
 #include "platform/plist/Plist.h"
 #include "support/LibraryBuilder.h"
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using plist::Object;
 
@@ -115,6 +120,7 @@ TEST_F(SongRules, NamesOnThePlayerAndFatPlayers) {
     s.setAlbum(nullptr, 123);
     EXPECT_EQ(s.albumPath(), QStringLiteral("/Volumes/PLAYER/Music/X/123 a_b_c_d.mp3"));
     EXPECT_EQ(song({{"Track Number", Object()}}).legacyFileName(), QStringLiteral("00 Intro.mp3"));
+    EXPECT_EQ(song({{"Track Number", -1}}).legacyFileName(), QStringLiteral("-1 Intro.mp3"));
     // FAT players get names they accept.
     Song& fat = song({{"Name", "Say \"Hello\" <Live>"}, {"Album", "a*b|c\\d"}});
     fat.setAlbum(nullptr, 1);
@@ -137,6 +143,29 @@ TEST_F(SongRules, LocationsAreReadAsFileUrls) {
     for (const std::string& url : {std::string("http://example.com/stream.mp3"), std::string("file://server/share/a.mp3"),
                                    std::string(), std::string("file://localhost/a%00b"), "file://localhost/" + std::string(1030, 'a')})
         EXPECT_TRUE(decodeFileUrl(url).isNull()) << url;
+}
+
+// Loaded songs keep their paths' bytes and are answered from them, without
+// the text: the answers must be those of the text, whatever the bytes.
+TEST_F(SongRules, AnswersFromThePathsBytesAreThoseOfItsText) {
+    const std::string folder = fsys::encode(dir.path()).toStdString();
+    ASSERT_EQ(::mkdir((folder + "/d.ir").c_str(), 0755), 0);
+    for (const std::string name : {"a.flac", "a.tar.gz", ".hidden", "a.", "d.ir/noext", "M\xC3\xBAsica.ogg", "a\xC3.m4a",
+                                   "bad\xFF.mp3", "a.\xEF\xBB\xBFx", "a.\xFF"}) {
+        const std::string bytes = folder + "/" + name;
+        int fd = ::open(bytes.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0) << name;
+        ASSERT_EQ(::write(fd, "12345", 5), 5);
+        ::close(fd);
+        const std::string url = "file://localhost" + QByteArray::fromStdString(bytes).toPercentEncoding("/").toStdString();
+        Song& text = song({{"Total Time", 1000}, {"Location", url}});
+        Song& loaded = song({{"Total Time", 1000}, {"Location", url}});
+        loaded.setDecodedPath(bytes);
+        const QString suffix = QFileInfo(text.originalPath()).suffix();
+        EXPECT_EQ(text.copiedExtension(), suffix.isEmpty() ? QStringLiteral("mp3") : suffix) << name;
+        EXPECT_EQ(loaded.copiedExtension(), text.copiedExtension()) << name;
+        EXPECT_EQ(loaded.copiedSize(), text.copiedSize()) << name;
+    }
 }
 
 TEST_F(SongRules, CopiedSizeEstimateAndAlbumCacheState) {
