@@ -3,60 +3,10 @@
 #include "app/Controller.h"
 #include "library/PathUtils.h"
 #include "library/Song.h"
-#include "platform/FileSystem.h"
 
-#include <QCoreApplication>
-#include <QDirIterator>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
-#include <QThread>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
-bool waitUntil(const std::function<bool()>& done, int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms) return done();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
-QStringList treeOf(const QString& folder) {
-    QStringList out;
-    const qsizetype prefix = folder.endsWith(u'/') ? folder.size() : folder.size() + 1;
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        QString path = it.next();
-        QString relative = path.mid(prefix);
-        out.append(it.fileInfo().isDir() ? relative + u'/' : relative);
-    }
-    out.sort();
-    return out;
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool setModificationTime(const QString& path, double seconds) {
-    struct timespec times[2];
-    times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = time_t(seconds);
-    times[1].tv_nsec = long((seconds - double(time_t(seconds))) * 1e9);
-    return ::utimensat(AT_FDCWD, fsys::encode(path).constData(), times, 0) == 0;
-}
+#include <gtest/gtest.h>
 
 SyncFixture::SyncFixture(const QString& volumePath) {
     if (volumePath.isEmpty()) {

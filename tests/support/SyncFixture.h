@@ -11,29 +11,17 @@
 //   playlist Mix (id P1): Two, then One
 
 #include "FatImage.h"
+#include "Helpers.h"
 #include "TestLibrary.h"
 
 #include <QDir>
 #include <QHash>
 #include <QStringList>
 
-#include <functional>
 #include <memory>
 
 class Controller;
 class Song;
-
-// Runs the event loop until `done` holds or `ms` pass; answers `done()`.
-bool waitUntil(const std::function<bool()>& done, int ms = 10000);
-
-// Full paths of the files and folders below `folder`, relative to it,
-// hidden ones included, sorted; folders end in "/".
-QStringList treeOf(const QString& folder);
-
-bool writeFile(const QString& path, const QByteArray& bytes);
-QByteArray readFile(const QString& path);
-// Sets the modification time (seconds since 1970).
-bool setModificationTime(const QString& path, double seconds);
 
 class SyncFixture {
 public:
