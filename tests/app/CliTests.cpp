@@ -1,8 +1,6 @@
 // The command line as a user without the window drives it, on a plain folder
 // that stands in for the player.
 
-#include "platform/Defaults.h"
-#include "platform/plist/Plist.h"
 #include "support/CliWorld.h"
 
 #include <QDir>
@@ -36,7 +34,6 @@ protected:
         EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
         return QJsonDocument::fromJson(r.out.toUtf8()).object().value(QStringLiteral("items")).toArray();
     }
-    std::string id(int track) const { return w.builder.persistentIdOf(track).toStdString(); }
 
     CliWorld w{CliWorld::Player::Folder};
     int x1, x2, loose, twin1, twin2;
@@ -53,15 +50,6 @@ TEST_F(Cli, ChoosingWhatGoesOnThePlayerIsSavedAndRestored) {
     EXPECT_EQ(album.value(QStringLiteral("checked")).toInt(), -1);
     EXPECT_EQ(album.value(QStringLiteral("tracks")).toArray()[1].toObject().value(QStringLiteral("checked")).toInt(), 0);
     EXPECT_EQ(items[2].toObject().value(QStringLiteral("name")).toString(), QStringLiteral("Loose"));
-
-    // Exactly the stored forms the window uses.
-    Defaults stored(w.settingsFile());
-    ASSERT_TRUE(stored.load());
-    const Object wanted = stored.object("wantedStuff").value_or(Object());
-    EXPECT_EQ(*wanted.find("wantedPlaylists"), Object(Object::Array{Object(Object::Dict{{"persistentID", "P1"}, {"mode", 1}})}));
-    EXPECT_EQ(*wanted.find("wantedSongs"), Object(Object::Array{id(loose)}));
-    EXPECT_EQ(*wanted.find("wantedAlbums"),
-              Object(Object::Array{Object(Object::Dict{{"Name", "X"}, {"avoidTracks", Object(Object::Array{id(x2)})}, {"matchDisabled", false}})}));
 
     ASSERT_TRUE(w.ok({{"select", "remove", "Road"}}));
     EXPECT_EQ(listed().size(), 2);

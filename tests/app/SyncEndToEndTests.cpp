@@ -5,9 +5,6 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QProcess>
-
-#include <csignal>
 
 #include <gtest/gtest.h>
 
@@ -82,48 +79,6 @@ TEST(SyncEndToEnd, AnAlbumRenamedOnlyInCaseIsRenamedOnAFatPlayer) {
     std::set<QString> expected = {"quiet hours/01 One.mp3", "quiet hours/02 Two.mp3"};
     EXPECT_EQ(w.playerFileNames(), expected);
     EXPECT_EQ(w.recordedFiles(), expected);
-}
-
-// The watching sync as a user runs it.
-TEST(WatchingSync, FollowsMountsRewritesAndStopsCleanly) {
-    CliWorld w(CliWorld::Player::FatImage);
-    ASSERT_TRUE(w.ready());
-    int a = w.builder.addTrack({{"Album", "X"}, {"Name", "Alpha"}}, true, 2000);
-    int b = w.builder.addTrack({{"Album", "X"}, {"Name", "Beta"}, {"Track Number", 2}}, true, 2100);
-    int c = w.builder.addTrack({{"Album", "Y"}, {"Name", "Gamma"}}, true, 2200);
-    w.builder.addPlaylist(QStringLiteral("Mix"), QStringLiteral("P1"), {a, b});
-    w.writeLibrary();
-    ASSERT_TRUE(w.ok({{"config", "set", "pathToPlayer", w.playerFolder()}, {"select", "add-playlist", "Mix"}}));
-    ASSERT_TRUE(w.fat()->unmount());
-
-    QProcess watch;
-    watch.setProcessEnvironment(w.env);
-    watch.start(QStringLiteral(BRISLE_BINARY), {QStringLiteral("sync"), QStringLiteral("--watch"), QStringLiteral("--library"), w.library()});
-    ASSERT_TRUE(watch.waitForStarted());
-    ASSERT_TRUE(waitUntil([&] { return watch.bytesAvailable() > 0 || watch.state() != QProcess::Running; }, 20000));
-
-    // Mounting the player fills it.
-    ASSERT_TRUE(w.fat()->mount());
-    using Files = std::set<QString>;
-    EXPECT_TRUE(waitUntil([&] { return w.playerFileNames() == Files{"Mix/01 Alpha.mp3", "Mix/02 Beta.mp3"}; }, 20000));
-
-    // iTunes rewrites the library with the playlist changed.
-    w.builder.addPlaylist(QStringLiteral("Mix"), QStringLiteral("P1"), {c, a});
-    w.writeLibrary();
-    EXPECT_TRUE(waitUntil([&] { return w.playerFileNames() == Files{"Mix/01 Gamma.mp3", "Mix/02 Alpha.mp3"}; }, 20000));
-
-    // Unmounting stops the work without errors; a stop request ends it cleanly.
-    ASSERT_TRUE(w.fat()->unmount());
-    waitUntil([] { return false; }, 1000);
-    EXPECT_EQ(watch.state(), QProcess::Running);
-    ::kill(pid_t(watch.processId()), SIGTERM);
-    ASSERT_TRUE(watch.waitForFinished(20000));
-    const QString out = QString::fromUtf8(watch.readAllStandardOutput()), err = QString::fromUtf8(watch.readAllStandardError());
-    EXPECT_EQ(watch.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(watch.exitCode(), 0) << out.toStdString() << err.toStdString();
-    EXPECT_TRUE(err.trimmed().isEmpty()) << err.toStdString();
-    for (const char* line : {"The player PLAYER was mounted.", "The library file was rewritten", "The player PLAYER was unmounted."})
-        EXPECT_TRUE(out.contains(QLatin1String(line))) << out.toStdString();
 }
 
 }  // namespace

@@ -2,8 +2,6 @@
 #include "support/Helpers.h"
 #include "support/TestLibrary.h"
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 using plist::Date;
@@ -55,24 +53,6 @@ TEST_F(LibraryLoading, FilterCountsCandidatesAndUsableTracks) {
         EXPECT_EQ(t.library->songWithPersistentId(b.persistentIdOf(last)), t.library->songWithTrackId(last));
     }
     EXPECT_TRUE(t.ui.shown.isEmpty()) << "no rebuild";
-}
-
-TEST_F(LibraryLoading, SongsOfAFolderAreKeptWhenTheirFilesCanBeOpened) {
-    int a = builder.addTrack();
-    int b = builder.addTrack();
-    int c = builder.addTrack();
-    builder.addTrack({}, false);
-    QString files = builder.folder() + QStringLiteral("/files/");
-    ASSERT_EQ(::symlink(qPrintable(files + QStringLiteral("nowhere.mp3")), qPrintable(files + QStringLiteral("dangling.mp3"))), 0);
-    builder.addTrack({{"Location", LibraryBuilder::fileUrl(files + QStringLiteral("dangling.mp3"))}}, false);
-    ASSERT_EQ(::symlink(qPrintable(builder.pathOf(a)), qPrintable(files + QStringLiteral("link.mp3"))), 0);
-    int link = builder.addTrack({{"Location", LibraryBuilder::fileUrl(files + QStringLiteral("link.mp3"))}}, false);
-    // Another spelling of an existing file's name names no file here.
-    builder.addTrack({{"Location", LibraryBuilder::fileUrl(files + QStringLiteral("TRACK %1.mp3").arg(b))}}, false);
-    t.load();
-    std::vector<qint64> loaded;
-    for (const auto& s : t.library->songs()) loaded.push_back(s->trackId());
-    EXPECT_EQ(loaded, (std::vector<qint64>{a, b, c, link}));
 }
 
 TEST_F(LibraryLoading, UnusableLibraryIsMovedAsideAndReadAgainWhenRewritten) {

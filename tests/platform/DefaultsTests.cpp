@@ -6,10 +6,6 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include <csignal>
-
-#include <sys/resource.h>
-
 #include <gtest/gtest.h>
 
 using plist::Object;
@@ -21,21 +17,6 @@ protected:
     QString file() const { return dir.path() + QStringLiteral("/Brisle/Brisle.plist"); }
     QTemporaryDir dir;
 };
-
-TEST_F(DefaultsStore, StoredValuesWinOverRegisteredOnes) {
-    Defaults d(file());
-    ASSERT_TRUE(d.load()) << "a missing file is an empty store";
-    d.registerDefaults(Defaults::standardDefaults());
-    EXPECT_EQ(d.integer("convertToBitrate"), 128);
-    EXPECT_FALSE(d.contains("convertToBitrate"));
-    EXPECT_FALSE(d.boolean("sortFilesOnDisk")) << "keys without a registered value read as false";
-    ASSERT_TRUE(d.set("convertToBitrate", 192));
-    EXPECT_EQ(d.integer("convertToBitrate"), 192);
-    ASSERT_TRUE(d.remove("convertToBitrate"));
-    EXPECT_EQ(d.integer("convertToBitrate"), 128);
-    ASSERT_TRUE(d.set("sortFilesOnDisk", 1));
-    EXPECT_EQ(d.string("sortFilesOnDisk"), QString()) << "a number is not a string";
-}
 
 TEST_F(DefaultsStore, EveryChangeIsOnDiskBeforeSetReturnsAndALeftoverTemporaryFileIsHarmless) {
     Defaults d(file());
@@ -57,14 +38,8 @@ TEST_F(DefaultsStore, AFailedWriteKeepsTheOldFileAndSaysWhy) {
     ASSERT_TRUE(d.set("k", "old"));
     const QByteArray before = readFile(file());
     // No file may grow past the size of the old one: the new one is cut short.
-    rlimit limit{}, small{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
-    small = {rlim_t(before.size()), limit.rlim_max};
-    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    auto result = d.set("k", std::string(4096, 'n'));
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    std::signal(SIGXFSZ, previousHandler);
+    std::expected<void, QString> result;
+    withFileSizeLimit(before.size(), [&] { result = d.set("k", std::string(4096, 'n')); });
     ASSERT_FALSE(result);
     EXPECT_TRUE(result.error().contains(file())) << result.error().toStdString();
     EXPECT_EQ(readFile(file()), before);

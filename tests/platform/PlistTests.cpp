@@ -2,12 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,7 +12,6 @@
 #include <unistd.h>
 
 using plist::Object;
-using plist::Type;
 
 namespace {
 
@@ -96,16 +92,6 @@ TEST(PlistXmlValues, EntitiesContainersAndMarkupAroundValues) {
     for (const auto& [text, expected] : cases) EXPECT_EQ(tree(text), expected) << text;
 }
 
-TEST(PlistXmlValues, RepeatedKeysAndKeysWithoutValues) {
-    // The later value wins, in the place of the first.
-    EXPECT_EQ(tree(wrap("<dict><key>a</key><integer>1</integer><key>b</key><integer>2</integer>"
-                        "<key>a</key><integer>3</integer></dict>")),
-              Object(Object::Dict{{"a", 3}, {"b", 2}}));
-    // A key whose value never comes is absent; so is a value without a key.
-    EXPECT_EQ(tree(wrap("<dict><key>lost</key><key>kept</key><string>v</string><string>orphan</string><key>end</key></dict>")),
-              Object(Object::Dict{{"kept", "v"}}));
-}
-
 // ---- XML: broken documents ----
 
 TEST(PlistXmlErrors, EveryTruncationBeforeTheRootClosesFails) {
@@ -125,18 +111,6 @@ TEST(PlistXmlErrors, MismatchedAndMisplacedElements) {
     std::string deep;
     for (int i = 0; i < 600; ++i) deep.insert(0, "<array>").append("</array>");
     expectSyntaxError(wrap(deep));
-}
-
-TEST(PlistXmlErrors, NotAPropertyList) {
-    for (const char* text : {"", "   \n", "hello", "{\"Tracks\": {}}", "\xEF\xBB\xBF\x01\x02\x03", "<html><body>hi</body></html>",
-                             "<?xml version=\"1.0\"?><rss><channel/></rss>"})
-        expectSyntaxError(text);
-    auto empty = plist::parseXml(std::string_view());
-    ASSERT_FALSE(empty.has_value());
-    EXPECT_EQ(empty.error().kind, plist::Error::Kind::Syntax);
-    auto missing = plist::readFile("/nonexistent/brisle/library.xml");
-    ASSERT_FALSE(missing.has_value());
-    EXPECT_EQ(missing.error().kind, plist::Error::Kind::Io);
 }
 
 // ---- XML: chunked reading ----
@@ -187,32 +161,6 @@ TEST(PlistXmlChunks, AChunkBoundaryAtEveryPositionOfEachToken) {
         auto doc = plist::parseXml(std::string_view(text).substr(positions - at));
         ASSERT_TRUE(doc.has_value()) << "boundary at " << at << ": " << doc.error().message;
         ASSERT_EQ(plist::toObject(doc->root()), whole) << "boundary at " << at;
-    }
-}
-
-// ---- XML: writing ----
-
-TEST(PlistXmlWriter, EveryTypeSurvivesARoundTrip) {
-    Object original(Object::Dict{
-        {"bools", Object::Array{true, false}},
-        {"ints", Object::Array{0, -1, std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max()}},
-        {"reals", Object::Array{0.1, -2.5e300, 1e-310, std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()}},
-        {"strings", Object::Array{"", "a & b <c> \"d\" 'e'", "&amp; is not decoded twice", "\u00e9\U0001F600", "  spaced\n\tlines  "}},
-        {"dates", Object::Array{plist::Date{0}, plist::Date{-2208988800}, plist::Date{4102444799}, plist::Date{1147461614}}},
-        {"data", Object::Array{Object::Data{}, Object::Data{std::string("\0\xff\x10", 3)}, Object::Data{std::string(100, '\x80')}}},
-        {"empty", Object::Array{Object::array(), Object::dict()}},
-        {"key <&> \u00e9", Object::Dict{{"nested", Object::Dict{{"deeper", Object::Array{1, "x"}}}}}},
-    });
-    EXPECT_EQ(tree(plist::writeXml(original)), original);
-    // Not-a-number can't equal itself; it still comes back as one.
-    auto nan = plist::parseXml(plist::writeXml(Object(std::nan(""))));
-    ASSERT_TRUE(nan.has_value());
-    EXPECT_TRUE(std::isnan(nan->root().real()));
-    // Dates outside four-digit years stay readable.
-    for (double seconds : {1e300, -1e300, 253402300800.0, -62167219201.0}) {
-        auto doc = plist::parseXml(plist::writeXml(Object(plist::Date{seconds})));
-        ASSERT_TRUE(doc.has_value());
-        EXPECT_EQ(doc->root().type(), Type::Date) << seconds;
     }
 }
 
@@ -315,7 +263,6 @@ TEST(PlistBinary, EveryType) {
     for (auto& [k, bytes, v] : fields)
         if (v) expected.emplace_back(k, *v);
     EXPECT_EQ(binaryTree(b.build()), Object(expected));
-
 }
 
 TEST(PlistBinary, BrokenStructureIsAnError) {
@@ -341,31 +288,6 @@ TEST(PlistBinary, BrokenStructureIsAnError) {
     expectSyntaxError(patched(trailer - 2, std::string(1, '\x02')), "object offset in the header");
     expectSyntaxError(patched(9, std::string(1, '\x05')), "reference out of range");
 
-    Bplist lengths;
-    lengths.add(lengths.array({1, 2}));
-    lengths.add(Bplist::head(0x5, 1000) + "short");
-    lengths.add(Bplist::integer(1));
-    expectSyntaxError(lengths.build(), "string longer than the file");
-    lengths.objects[1] = Bplist::head(0xA, 0xFFFFFFFFu) + "\x02";
-    expectSyntaxError(lengths.build(), "array count bigger than the file");
-    lengths.objects[1] = Bplist::head(0xD, 1ull << 40);
-    expectSyntaxError(lengths.build(), "dict count bigger than the file");
-    lengths.objects = {lengths.array({1}), "\x13\x01"};  // the last object, cut short by the offset table
-    expectSyntaxError(lengths.build(), "integer cut short");
-}
-
-TEST(PlistBinary, HostileReferencesAreAnError) {
-    Bplist self;
-    self.add(self.array({0}));
-    expectSyntaxError(self.build(), "array containing itself");
-    // Each array refers to the next one twice: 2^40 values from a few hundred
-    // bytes unless the reader stops early.
-    Bplist expanding;
-    for (std::size_t i = 0; i < 40; ++i) expanding.add(expanding.array({i + 1, i + 1}));
-    expanding.add(Bplist::ascii("leaf"));
-    auto start = std::chrono::steady_clock::now();
-    expectSyntaxError(expanding.build(), "exponential sharing");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 }  // namespace

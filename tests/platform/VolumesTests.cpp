@@ -1,14 +1,9 @@
 #include "platform/VolumeMonitor.h"
 #include "platform/Volumes.h"
 
-#include "support/FatImage.h"
 #include "support/Helpers.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QSocketNotifier>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -19,12 +14,6 @@ namespace {
 MountEntry entry(int id, const char* mountPoint, const char* type = "ext4", const char* source = "/dev/sda1",
                  unsigned major = 8, unsigned minor = 1) {
     return MountEntry{id, major, minor, QString::fromUtf8(mountPoint), QString::fromUtf8(type), QString::fromUtf8(source)};
-}
-
-std::vector<QString> list(std::initializer_list<const char*> paths) {
-    std::vector<QString> out;
-    for (const char* p : paths) out.push_back(QString::fromUtf8(p));
-    return out;
 }
 
 }  // namespace
@@ -59,13 +48,13 @@ TEST(VolumeMountTable, ChangesFollowMountPointsNotStackedMounts) {
     };
     for (const Case& c : std::vector<Case>{
              {"nothing changed", {root, a, b}, {root, a, b}, {}, {}},
-             {"B went, C came", {root, a, b}, {root, a, entry(12, "/v/C")}, list({"/v/B"}), list({"/v/C"})},
-             {"A replaced between two readings", {root, a, b}, {root, entry(13, "/v/A"), b}, list({"/v/A"}), list({"/v/A"})},
+             {"B went, C came", {root, a, b}, {root, a, entry(12, "/v/C")}, {"/v/B"}, {"/v/C"}},
+             {"A replaced between two readings", {root, a, b}, {root, entry(13, "/v/A"), b}, {"/v/A"}, {"/v/A"}},
              {"a reused id with another device", {root, a, b}, {root, entry(10, "/v/A", "ext4", "/dev/sda1", 8, 33), b},
-              list({"/v/A"}), list({"/v/A"})},
+              {"/v/A"}, {"/v/A"}},
              {"a mount stacked over A", {root, a, b}, {root, a, b, over}, {}, {}},
              {"the stacked mount taken off", {root, a, b, over}, {root, a, b}, {}, {}},
-             {"several at once, each once", {root, a, b, over}, {root}, list({"/v/A", "/v/B"}), {}}}) {
+             {"several at once, each once", {root, a, b, over}, {root}, {"/v/A", "/v/B"}, {}}}) {
         auto changes = Volumes::mountChanges(c.before, c.after);
         EXPECT_EQ(changes.unmounted, c.unmounted) << c.what;
         EXPECT_EQ(changes.mounted, c.mounted) << c.what;
@@ -98,18 +87,6 @@ TEST(VolumeMountTable, TheFatFamilyFollowsTypeAndSource) {
     EXPECT_TRUE(fat("fuseblk", "exfat", 8)) << "a driver that names itself as the source";
     for (const char* type : {"ext4", "tmpfs", "ntfs3", "fuse.sshfs", "btrfs", "iso9660"}) EXPECT_FALSE(fat(type)) << type;
     EXPECT_FALSE(fat("fuseblk", "/dev/fat-device-nonexistent", 0)) << "a device path is not a kind";
-}
-
-TEST(VolumeMountTable, MountPointsAreShownThroughTheVolumesFolderAsConfigured) {
-    QTemporaryDir dir;
-    const QString real = QFileInfo(dir.path()).canonicalFilePath();
-    ASSERT_TRUE(QDir().mkpath(real + QStringLiteral("/real/Volumes")));
-    ASSERT_TRUE(QFile::link(real + QStringLiteral("/real"), real + QStringLiteral("/link")));
-    VolumesFolderOverride volumes(real + QStringLiteral("/link/Volumes"));
-    EXPECT_EQ(Volumes::pathInVolumesFolder(real + QStringLiteral("/real/Volumes/PLAYER")), real + QStringLiteral("/link/Volumes/PLAYER"));
-    EXPECT_EQ(Volumes::pathInVolumesFolder(real + QStringLiteral("/real/Volumes")), real + QStringLiteral("/link/Volumes"));
-    EXPECT_FALSE(Volumes::pathInVolumesFolder(real + QStringLiteral("/real/VolumesX/PLAYER")));
-    EXPECT_FALSE(Volumes::pathInVolumesFolder(QStringLiteral("/")));
 }
 
 TEST(VolumeMonitorIdle, WakesOnlyWhenTheMountTableChanges) {

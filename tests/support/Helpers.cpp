@@ -13,7 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #ifndef BRISLE_BINARY
@@ -60,6 +63,17 @@ bool setModificationTime(const QString& path, double seconds) {
     times[1].tv_sec = time_t(seconds);
     times[1].tv_nsec = long((seconds - double(time_t(seconds))) * 1e9);
     return ::utimensat(AT_FDCWD, fsys::encode(path).constData(), times, 0) == 0;
+}
+
+void withFileSizeLimit(qint64 bytes, const std::function<void()>& action) {
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const rlimit small{rlim_t(bytes), old.rlim_max};
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    action();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
 }
 
 RunResult runProgram(const QString& program, const QStringList& args, const QProcessEnvironment& env, int timeoutMs) {

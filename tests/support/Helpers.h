@@ -22,6 +22,9 @@ bool writeFile(const QString& path, const QByteArray& bytes);
 QByteArray readFile(const QString& path);
 // Sets the modification time (seconds since 1970).
 bool setModificationTime(const QString& path, double seconds);
+// Runs `action` while no file may grow past `bytes`: writes beyond fail, as
+// on a full disk.
+void withFileSizeLimit(qint64 bytes, const std::function<void()>& action);
 
 struct RunResult {
     int exitCode = -1;  // -1 when it did not start, crashed or ran out of time

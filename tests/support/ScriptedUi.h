@@ -25,7 +25,6 @@ public:
 
     int alert(const Alert& a) override {
         shown.append(a.title);
-        shownAlerts.push_back(a);
         if (script.empty() || script.front().title != a.title) {
             unexpected.append(a.title);
             return int(a.buttons.size()) - 1;
@@ -41,7 +40,6 @@ public:
 
     std::deque<Answer> script;
     QStringList shown;
-    std::vector<Alert> shownAlerts;
     QStringList unexpected;
     int reloads = 0;
     int statusChanges = 0;

@@ -1,7 +1,7 @@
 // The copier changing a player folder, driven through a started controller:
-// deletions, moves and copies, the date rule, the folders it makes and
-// removes, and the paths it refuses. Letter case on FAT players is tested
-// end to end (SyncEndToEndTests).
+// moves and copies, the date rule, the folders it makes and the paths it
+// refuses. Its deletions are followed in MessagingTests; letter case on FAT
+// players is tested end to end (SyncEndToEndTests).
 
 #include "app/Controller.h"
 #include "library/PathUtils.h"
@@ -43,20 +43,6 @@ TEST_F(CopierFolders, FoldersAreMadeInsideAVolumeOnlyAndNeverTheVolumeItself) {
     QDir(f.player).removeRecursively();
     EXPECT_TRUE(playerfiles::fileWillBeAddedTo(f.player + QStringLiteral("/A")));
     EXPECT_EQ(treeOf(volumes()), (QStringList{"PLAYER/", "PLAYER/Music/", "PLAYER/Music/A/"}));
-}
-
-TEST_F(CopierFolders, EmptyFoldersAreRemovedUpToThePlayerFolderAndNeverOutsideIt) {
-    const QString outside = pathByRemovingLastComponent(f.volume);
-    for (const char* folder : {"Music/Artist/Album", "Music/K/L", "Other/Empty", "MusicX/Empty"}) QDir().mkpath(f.volume + u'/' + QLatin1String(folder));
-    QDir().mkpath(outside + QStringLiteral("/elsewhere/empty"));
-    f.put(QStringLiteral("K/.hidden"), 1);
-
-    for (const QString& folder : QStringList{f.player + QStringLiteral("/Artist/Album"), f.player + QStringLiteral("/K/L"), f.volume + QStringLiteral("/Other/Empty"),
-                                  f.player + QStringLiteral("X/Empty"), f.player + QStringLiteral("/../Other/Empty"), outside + QStringLiteral("/elsewhere/empty"),
-                                  f.player})
-        EXPECT_TRUE(playerfiles::fileRemovedFrom(folder, f.player));
-    EXPECT_EQ(treeOf(f.volume), (QStringList{"Music/", "Music/K/", "Music/K/.hidden", "MusicX/", "MusicX/Empty/", "Other/", "Other/Empty/"}));
-    EXPECT_TRUE(QDir(outside + QStringLiteral("/elsewhere/empty")).exists());
 }
 
 TEST(CopierDates, AFileInPlaceHasTheSameSizeAndADateWithinFiveSecondsOrAnHourAndFive) {
@@ -133,35 +119,6 @@ TEST_F(Copying, AFileInTheWayStaysWhenInPlaceAndIsOtherwiseReplacedByALaterSnaps
     EXPECT_EQ(readFile(f.at(QStringLiteral("hour.mp3"))), QByteArray(1000, 'o'));
     EXPECT_EQ(count(&WorkLists::toCopyList), 1u) << "the file in place keeps its record";
     EXPECT_EQ(recorded().size(), 2);
-}
-
-TEST_F(Copying, OneCopyRemovesEveryIdenticalRecordAndTheCompanionFile) {
-    f.put(QStringLiteral("New/._01 One.mp3"), 4);
-    add(&WorkLists::toCopyList, {copy(f.one, QStringLiteral("New/01 One.mp3")), copy(f.one, QStringLiteral("New/01 One.mp3")),
-                                 copy(f.two, QStringLiteral("New/02 Two.mp3"))});
-    pass();
-    EXPECT_EQ(count(&WorkLists::toCopyList), 0u);
-    EXPECT_EQ(treeOf(f.player), (QStringList{"New/", "New/01 One.mp3", "New/02 Two.mp3"}));
-    EXPECT_EQ(recorded().value(f.at(QStringLiteral("New/01 One.mp3"))), song(f.one));
-}
-
-TEST_F(Copying, DeletionsForgetTheirFileFirstAndTakeEmptyFoldersWithThem) {
-    for (const char* rel : {"A/X/03 Three.mp3", "A/.DS_Store", "A/Y/keep.mp3"}) f.put(QLatin1String(rel));
-    const QString three = f.at(QStringLiteral("A/X/03 Three.mp3"));
-    const QString composed = f.player + QStringLiteral("/A/Z/Caf\u00e9.mp3");  // spelled so on disk, recorded decomposed
-    ASSERT_TRUE(writeFile(composed, "c"));
-    {
-        std::lock_guard lock(c->work().todoLock);
-        c->work().previousFiles.insert(three, song(f.three));
-        c->work().previousFiles.insert(decomposed(composed), song(f.two));
-    }
-    add(&WorkLists::toDeleteList, {WorkRecord::remove(composed, song(f.two)), WorkRecord::remove(three, song(f.three)),
-                                   WorkRecord::remove(f.at(QStringLiteral("A/.DS_Store"))), WorkRecord::remove(f.at(QStringLiteral("gone.mp3")))});
-    pass();
-    EXPECT_EQ(treeOf(f.player), (QStringList{"A/", "A/Y/", "A/Y/keep.mp3"}));
-    EXPECT_TRUE(recorded().isEmpty());
-    EXPECT_EQ(f.lib.defaults.object("previousSongs")->ifDict()->size(), 0u) << "saved";
-    EXPECT_EQ(c->deletingSong(), nullptr);
 }
 
 TEST_F(Copying, MovesKeyTheRecordByDecomposedPathsAndCopiesByThePathAsGiven) {

@@ -7,10 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
 #include <chrono>
-#include <csignal>
 #include <thread>
 
 using fixtures::makeTone;
@@ -93,11 +90,8 @@ INSTANTIATE_TEST_SUITE_P(
     EncodeKinds, EncodeSources,
     ::testing::Values(SourceCase{"AacStereo", "a.m4a", {"-c:a", "aac", "-b:a", "128k"}, 44100, 2, 44100, 2},
                       SourceCase{"AppleLossless", "a.m4a", {"-c:a", "alac"}, 44100, 2, 44100, 2},
-                      SourceCase{"Wav96k", "a.wav", {"-c:a", "pcm_s24le"}, 96000, 2, 48000, 2},
                       SourceCase{"Wav88k", "a.wav", {}, 88200, 2, 44100, 2},
                       SourceCase{"MonoWav", "Café: Live ♫.wav", {}, 22050, 1, 22050, 1},
-                      SourceCase{"Flac", "a.flac", {}, 48000, 2, 48000, 2},
-                      SourceCase{"Aiff", "a.aiff", {}, 32000, 2, 32000, 2},
                       SourceCase{"Mp3", "a.mp3", {"-c:a", "libmp3lame", "-b:a", "192k"}, 44100, 2, 44100, 2},
                       SourceCase{"UnsupportedRate", "a.wav", {}, 37800, 1, 32000, 1},
                       SourceCase{"Surround", "a.wav", {}, 48000, 6, 48000, 2},
@@ -126,7 +120,6 @@ TEST_F(Encode, UnreadableSourcesFailAndLeaveNothing) {
     ASSERT_TRUE(fixtures::runTool(QStringLiteral("ffmpeg"), {"-nostdin", "-v", "error", "-f", "lavfi", "-i", "testsrc=d=1:s=64x48", "-c:v", "ffv1", video}));
     const std::pair<QString, const char*> sources[] = {{junkFile(QStringLiteral("noise.m4a"), noise), "Invalid data"},
                                                        {dir.filePath(QStringLiteral("missing.m4a")), "No such file"},
-                                                       {junkFile(QStringLiteral("notes.txt"), "Shopping list:\n- milk\n- bread\n"), ""},
                                                        {video, "no audio stream"}};
     for (const auto& [path, why] : sources) {
         SCOPED_TRACE(path.toStdString());
@@ -184,16 +177,8 @@ TEST_F(Encode, OutputGrowsAsItGoesAndCancellingRemovesIt) {
 TEST_F(Encode, AWriteFailureMidwayRemovesThePartialFile) {
     const QString source = tone(QStringLiteral("a.wav"), 20);
     const QString dest = dir.filePath(QStringLiteral("out.mp3"));
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = old;
-    small.rlim_cur = 100000;  // about 5 s at 160 kbit/s
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    auto result = encodeAudio(source, dest, mp3At(160));
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
-
+    std::expected<void, QString> result;
+    withFileSizeLimit(100000, [&] { result = encodeAudio(source, dest, mp3At(160)); });  // about 5 s at 160 kbit/s
     ASSERT_FALSE(result);
     EXPECT_TRUE(result.error().startsWith(u"cannot write '" + dest + u"'")) << result.error().toStdString();
     EXPECT_FALSE(exists(dest));
