@@ -1,10 +1,13 @@
-#include "app/Controller.h"
-#include "platform/Defaults.h"
-#include "platform/VolumeMonitor.h"
-#include "support/CliWorld.h"
-#include "support/SyncFixture.h"
+// The player's volume through the command line, on a real FAT image: sorting
+// the folders on disk, recovering a sort cut short, and ejecting.
 
-#include <QSignalSpy>
+#include "support/CliWorld.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -92,70 +95,25 @@ TEST_F(SortedPlayer, FilesThatCouldNotBePutBackKeepTheJournalAndStopTheNextSort)
     EXPECT_EQ(order(), sorted);
 }
 
-TEST_F(SortedPlayer, EjectUnmountsAndSortsOnlyWhenAsked) {
-    VolumesFolderOverride volumes(w.volumesFolder());
-    VolumeMonitor monitor;
-    QSignalSpy unmounted(&monitor, &VolumeMonitor::unmounted);
+TEST_F(SortedPlayer, EjectFailsWhileBusyThenUnmountsAndSortsOnlyWhenAsked) {
+    const QByteArray held = QFile::encodeName(w.playerFolder() + QStringLiteral("/b.mp3"));
+    int fd = ::open(held.constData(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    RunResult busy = w.run({"eject"});
+    EXPECT_EQ(busy.exitCode, 1);
+    EXPECT_TRUE(busy.err.contains(QStringLiteral("Eject failed")) && busy.err.contains(QStringLiteral("busy"))) << busy.err.toStdString();
+    EXPECT_TRUE(w.fat()->isMounted()) << "never detached lazily";
+    char byte = 0;
+    EXPECT_EQ(::read(fd, &byte, 1), 1) << "the open file still works";
+    ::close(fd);
+
     ASSERT_TRUE(w.ok({{"eject"}}));
     EXPECT_FALSE(w.fat()->isMounted());
-    EXPECT_TRUE(waitUntil([&] { return !unmounted.isEmpty(); }, 15000));
-    EXPECT_EQ(unmounted.value(0).value(0).toString(), w.volumesFolder() + QStringLiteral("PLAYER"));
     EXPECT_EQ(order(), unsorted) << "not sorted";
-
     ASSERT_TRUE(w.fat()->mount());
     ASSERT_TRUE(w.ok({{"config", "set", "sortFilesOnDisk", "on"}, {"eject"}}));
     EXPECT_FALSE(w.fat()->isMounted());
     EXPECT_EQ(order(), sorted);
-}
-
-TEST(PlayerVolume, EjectingWhatIsNoVolumeShowsTheFailure) {
-    CliWorld w(CliWorld::Player::Folder);
-    w.builder.addTrack();
-    w.writeLibrary();
-    ASSERT_TRUE(w.ok({{"config", "set", "pathToPlayer", w.playerFolder()}}));
-    RunResult r = w.run({"eject"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.contains(QStringLiteral("Eject failed: Brisle was unable to eject your player."))) << r.err.toStdString();
-    EXPECT_TRUE(QFileInfo(w.playerFolder()).isDir()) << "nothing changes";
-}
-
-TEST(PlayerVolume, MountsAndUnmountsOfThePlayerAreFollowed) {
-    CliWorld w(CliWorld::Player::FatImage);
-    ASSERT_TRUE(w.ready());
-    w.builder.addTrack();
-    w.writeLibrary();
-    VolumesFolderOverride volumes(w.volumesFolder());
-    Defaults defaults(w.settingsFile());
-    auto choose = [&](const char* volume) { ASSERT_TRUE(defaults.set("pathToPlayer", QString(w.volumesFolder() + QLatin1String(volume) + QStringLiteral("/Music")).toStdString())); };
-    choose("PLAYER");
-    ScriptedUi ui;
-    Controller c(defaults, ui, Controller::Options{w.library(), w.dir.path() + QStringLiteral("/cache")});
-    ASSERT_TRUE(c.startUp());
-    EXPECT_FALSE(c.mounted()) << "the player's folder is not there yet";
-    VolumeMonitor probe;
-    int events = 0;
-    QObject::connect(&probe, &VolumeMonitor::mounted, [&] { ++events; });
-    QObject::connect(&probe, &VolumeMonitor::unmounted, [&] { ++events; });
-
-    ASSERT_TRUE(w.fat()->unmount());
-    EXPECT_TRUE(waitUntil([&] { return events == 1; }, 15000));
-    EXPECT_FALSE(c.mounted());
-    ASSERT_TRUE(w.fat()->mount());
-    EXPECT_TRUE(waitUntil([&] { return c.mounted(); }, 15000)) << "a mount sets it, whether the folder is there yet or not";
-    EXPECT_EQ(events, 2);
-
-    // Which events concern the player is a test on the text: a volume PLAYER
-    // counts for a player on "PLAYER 2", another volume does not, and without a
-    // player nothing counts. Whether it is mounted then is the volume's own
-    // answer: "PLAYER 2" is not there.
-    choose("PLAYER 2");
-    EXPECT_TRUE(c.volume().concerns(w.volumesFolder() + QStringLiteral("PLAYER")));
-    EXPECT_FALSE(c.volume().concerns(w.volumesFolder() + QStringLiteral("OTHER")));
-    c.setMounted(false);
-    c.diskMounted(w.volumesFolder() + QStringLiteral("PLAYER"));
-    EXPECT_FALSE(c.mounted()) << "an empty or missing mount point is no player";
-    ASSERT_TRUE(defaults.remove("pathToPlayer"));
-    EXPECT_FALSE(c.volume().concerns(w.volumesFolder() + QStringLiteral("PLAYER")));
 }
 
 }  // namespace

@@ -1,17 +1,10 @@
-#include "library/Library.h"
-#include "library/LibraryLoader.h"
-#include "library/SongContext.h"
-#include "platform/Defaults.h"
-#include "platform/Settings.h"
 #include "platform/FileSystem.h"
+#include "support/Helpers.h"
 #include "support/LibraryBuilder.h"
-#include "support/ScriptedUi.h"
-#include "support/SyncFixture.h"
+#include "support/TestLibrary.h"
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QTemporaryDir>
 
 #include <unistd.h>
 
@@ -19,30 +12,15 @@
 
 using plist::Date;
 using plist::Object;
+using Outcome = LibraryLoader::Outcome;
 
 namespace {
 
 class LibraryLoading : public ::testing::Test {
 protected:
-    void SetUp() override {
-        defaults.registerDefaults(settings::registeredDefaults());
-        context = std::make_unique<SongContext>(defaults, true, dir.path() + QStringLiteral("/cache/"));
-        library = std::make_unique<Library>(*context);
-    }
-
-    LibraryLoader::Outcome load(const QString& path) {
-        LibraryLoader loader(ui);
-        auto outcome = loader.load(*library, path);
-        if (outcome == LibraryLoader::Outcome::Loaded) {
-            library->groupAlbums();
-            library->readPlaylistsFrom(loader.document().get());
-        }
-        return outcome;
-    }
-
     std::vector<QString> loadedNames() const {
         std::vector<QString> names;
-        for (const auto& s : library->songs()) names.push_back(s->name());
+        for (const auto& s : t.library->songs()) names.push_back(s->name());
         return names;
     }
     static std::vector<int> ids(const Album* album) {
@@ -50,33 +28,37 @@ protected:
         for (const Song* s : album->tracks()) out.push_back(s->trackId());
         return out;
     }
-    static QByteArray contents(const QString& path) {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
-    }
 
-    QTemporaryDir dir;
-    Defaults defaults{dir.path() + QStringLiteral("/settings.plist")};
-    std::unique_ptr<SongContext> context;
-    std::unique_ptr<Library> library;
-    LibraryBuilder builder{dir.path()};
-    ScriptedUi ui;
+    TestLibrary t;
+    LibraryBuilder& builder = t.builder;
 };
 
+// Candidates are the tracks that could go on a player; the library is rebuilt
+// only when there are some and none is usable.
 TEST_F(LibraryLoading, FilterCountsCandidatesAndUsableTracks) {
-    builder.addTrack({{"Protected", true}});
-    builder.addTrack({{"Has Video", 1}});
-    builder.addTrack({{"Track Type", "URL"}});
-    builder.addTrack({{"Persistent ID", Object()}});
-    builder.addTrack({}, /*createFile=*/false);  // usable, but its file is missing
-    int kept = builder.addTrack();
-    ASSERT_EQ(load(builder.write()), LibraryLoader::Outcome::Loaded);
-    EXPECT_EQ(library->counts().candidates, 4);
-    EXPECT_EQ(library->counts().usable, 2);
-    ASSERT_EQ(library->songs().size(), 1u);
-    EXPECT_EQ(library->songWithTrackId(kept), library->songs()[0].get());
-    EXPECT_EQ(library->songWithPersistentId(builder.persistentIdOf(kept)), library->songs()[0].get());
-    EXPECT_TRUE(ui.shown.isEmpty());
+    struct Track {
+        Object::Dict values;
+        bool file = true;
+    };
+    const Track locked{{{"Protected", true}}}, video{{{"Has Video", 1}}}, stream{{{"Track Type", "URL"}}}, noId{{{"Persistent ID", Object()}}},
+        missing{{}, false}, fine{};
+    const struct {
+        std::vector<Track> tracks;
+        int candidates, usable;
+        std::size_t songs;
+    } cases[] = {{{locked, video, stream, noId, missing, fine}, 4, 2, 1}, {{locked, video}, 0, 0, 0}, {{missing, missing}, 2, 2, 0}};
+    int round = 0;
+    for (const auto& c : cases) {
+        LibraryBuilder b(t.folder() + QStringLiteral("/%1").arg(++round));
+        int last = 0;
+        for (const Track& track : c.tracks) last = b.addTrack(track.values, track.file);
+        ASSERT_EQ(t.loadFile(b.write()), Outcome::Loaded);
+        EXPECT_EQ(t.library->counts().candidates, c.candidates);
+        EXPECT_EQ(t.library->counts().usable, c.usable);
+        ASSERT_EQ(t.library->songs().size(), c.songs) << "round " << round;
+        EXPECT_EQ(t.library->songWithPersistentId(b.persistentIdOf(last)), t.library->songWithTrackId(last));
+    }
+    EXPECT_TRUE(t.ui.shown.isEmpty()) << "no rebuild";
 }
 
 TEST_F(LibraryLoading, SongsOfAFolderAreKeptWhenTheirFilesCanBeOpened) {
@@ -84,7 +66,7 @@ TEST_F(LibraryLoading, SongsOfAFolderAreKeptWhenTheirFilesCanBeOpened) {
     int b = builder.addTrack();
     int c = builder.addTrack();
     builder.addTrack({}, false);
-    QString files = dir.path() + QStringLiteral("/files/");
+    QString files = builder.folder() + QStringLiteral("/files/");
     ASSERT_EQ(::symlink(qPrintable(files + QStringLiteral("nowhere.mp3")), qPrintable(files + QStringLiteral("dangling.mp3"))), 0);
     builder.addTrack({{"Location", LibraryBuilder::fileUrl(files + QStringLiteral("dangling.mp3"))}}, false);
     ASSERT_EQ(::symlink(qPrintable(builder.pathOf(a)), qPrintable(files + QStringLiteral("link.mp3"))), 0);
@@ -98,25 +80,11 @@ TEST_F(LibraryLoading, SongsOfAFolderAreKeptWhenTheirFilesCanBeOpened) {
     for (const QString& path : QStringList{fifo.path(), files + QStringLiteral("folder.mp3"), files + QStringLiteral("environ.mp3"), QStringLiteral("/dev/null"),
                                 QStringLiteral("/proc/self/environ"), QStringLiteral("/proc/self/status")})
         builder.addTrack({{"Location", LibraryBuilder::fileUrl(path)}}, false);
-    ASSERT_EQ(load(builder.write()), LibraryLoader::Outcome::Loaded);
+    ASSERT_EQ(t.loadFile(builder.write()), Outcome::Loaded);
 
     std::vector<qint64> loaded;
-    for (const auto& s : library->songs()) loaded.push_back(s->trackId());
+    for (const auto& s : t.library->songs()) loaded.push_back(s->trackId());
     EXPECT_EQ(loaded, (std::vector<qint64>{a, b, c, link}));
-}
-
-TEST_F(LibraryLoading, NoCandidatesOrOnlyMissingFilesDoNotTriggerTheRebuild) {
-    for (bool missingFiles : {false, true}) {
-        LibraryBuilder b(dir.path() + (missingFiles ? QStringLiteral("/missing") : QStringLiteral("/locked")));
-        b.addTrack(missingFiles ? Object::Dict{} : Object::Dict{{"Protected", true}}, !missingFiles);
-        b.addTrack(missingFiles ? Object::Dict{} : Object::Dict{{"Has Video", true}}, !missingFiles);
-        library = std::make_unique<Library>(*context);
-        ASSERT_EQ(load(b.write()), LibraryLoader::Outcome::Loaded);
-        EXPECT_EQ(library->counts().candidates, missingFiles ? 2 : 0);
-        EXPECT_EQ(library->counts().usable, missingFiles ? 2 : 0);
-        EXPECT_TRUE(library->songs().empty());
-    }
-    EXPECT_TRUE(ui.shown.isEmpty());
 }
 
 TEST_F(LibraryLoading, UnusableLibraryIsMovedAsideAndReadAgainWhenRewritten) {
@@ -125,67 +93,65 @@ TEST_F(LibraryLoading, UnusableLibraryIsMovedAsideAndReadAgainWhenRewritten) {
     // The earlier backup must survive.
     ASSERT_TRUE(fsys::writeFileAtomically(path + QStringLiteral(" (Brisle backup)"), "earlier backup"));
 
-    LibraryBuilder good(dir.path());
+    LibraryBuilder good(builder.folder());
     int id = good.addTrack();
-    ui.expect(QStringLiteral("iTunes Library XML not compatible"), 0);
-    ui.expect(QStringLiteral("Close and reopen iTunes"), 0);  // the file is not there yet
-    ui.expect(QStringLiteral("Close and reopen iTunes"), 0, [&] { good.write(); });
+    t.ui.expect(QStringLiteral("iTunes Library XML not compatible"), 0);
+    t.ui.expect(QStringLiteral("Close and reopen iTunes"), 0);  // the file is not there yet
+    t.ui.expect(QStringLiteral("Close and reopen iTunes"), 0, [&] { good.write(); });
 
-    ASSERT_EQ(load(path), LibraryLoader::Outcome::Loaded);
-    EXPECT_TRUE(ui.unexpected.isEmpty()) << ui.unexpected.join(u',').toStdString();
-    ASSERT_EQ(library->songs().size(), 1u);
-    EXPECT_EQ(library->songs()[0]->trackId(), id);
-    EXPECT_EQ(contents(path + QStringLiteral(" (Brisle backup)")), QByteArray("earlier backup"));
-    EXPECT_EQ(contents(path + QStringLiteral(" (Brisle backup) 2")), contents(builder.write(QStringLiteral("first.xml"))));
+    ASSERT_EQ(t.loadFile(path), Outcome::Loaded);
+    EXPECT_TRUE(t.ui.unexpected.isEmpty()) << t.ui.unexpected.join(u',').toStdString();
+    ASSERT_EQ(t.library->songs().size(), 1u);
+    EXPECT_EQ(t.library->songs()[0]->trackId(), id);
+    EXPECT_EQ(readFile(path + QStringLiteral(" (Brisle backup)")), QByteArray("earlier backup"));
+    EXPECT_EQ(readFile(path + QStringLiteral(" (Brisle backup) 2")), readFile(builder.write(QStringLiteral("first.xml"))));
 }
 
-TEST_F(LibraryLoading, QuitInTheRebuildDialoguesEndsTheStart) {
+TEST_F(LibraryLoading, QuitInTheRebuildDialoguesEndsTheStartAndLeavesTheFile) {
     builder.addTrack({{"Persistent ID", Object()}});
     QString path = builder.write();
-    ui.expect(QStringLiteral("iTunes Library XML not compatible"), 1);
-    EXPECT_EQ(load(path), LibraryLoader::Outcome::Quit);
-    EXPECT_TRUE(fsys::exists(path)) << "quitting must leave the file where it was";
-
-    ui.expect(QStringLiteral("iTunes Library XML not compatible"), 0);
-    ui.expect(QStringLiteral("Close and reopen iTunes"), 1);
-    EXPECT_EQ(load(path), LibraryLoader::Outcome::Quit);
-    EXPECT_TRUE(ui.unexpected.isEmpty());
+    t.ui.expect(QStringLiteral("iTunes Library XML not compatible"), 1);
+    EXPECT_EQ(t.loadFile(path), Outcome::Quit);
+    EXPECT_TRUE(fsys::exists(path));
+    t.ui.expect(QStringLiteral("iTunes Library XML not compatible"), 0);
+    t.ui.expect(QStringLiteral("Close and reopen iTunes"), 1);
+    EXPECT_EQ(t.loadFile(path), Outcome::Quit);
+    EXPECT_TRUE(t.ui.unexpected.isEmpty());
 }
 
 TEST_F(LibraryLoading, MissingFileQuitsAndAFileThatIsNotAPropertyListHasNoTracks) {
-    EXPECT_EQ(load(dir.path() + QStringLiteral("/nothing.xml")), LibraryLoader::Outcome::Quit);
-    EXPECT_EQ(load(QString()), LibraryLoader::Outcome::Quit);
-    EXPECT_EQ(ui.shown, QStringList(2, QStringLiteral("iTunes Library not found")));
+    EXPECT_EQ(t.loadFile(t.folder() + QStringLiteral("/nothing.xml")), Outcome::Quit);
+    EXPECT_EQ(t.loadFile(QString()), Outcome::Quit);
+    EXPECT_EQ(t.ui.shown, QStringList(2, QStringLiteral("iTunes Library not found")));
 
-    QString path = dir.path() + QStringLiteral("/garbage.xml");
-    ASSERT_TRUE(fsys::writeFileAtomically(path, "<html><body>not a library"));
-    EXPECT_EQ(load(path), LibraryLoader::Outcome::Loaded);
-    EXPECT_TRUE(library->songs().empty());
-    EXPECT_TRUE(library->playlistIds().empty());
-    EXPECT_EQ(ui.shown.size(), 2);
+    QString path = t.folder() + QStringLiteral("/garbage.xml");
+    ASSERT_TRUE(writeFile(path, "<html><body>not a library"));
+    EXPECT_EQ(t.loadFile(path), Outcome::Loaded);
+    EXPECT_TRUE(t.library->songs().empty());
+    EXPECT_TRUE(t.library->playlistIds().empty());
+    EXPECT_EQ(t.ui.shown.size(), 2);
 }
 
 // Only a regular file is read as the library, and no further than its size:
 // /dev/zero would fill memory, a FIFO hold the start for ever.
 TEST_F(LibraryLoading, ALibraryFileThatIsNoRegularFileIsRefusedByName) {
-    Fifo fifo(dir.path() + QStringLiteral("/fifo.xml"));
+    Fifo fifo(t.folder() + QStringLiteral("/fifo.xml"));
     const std::pair<QString, QString> files[] = {{QStringLiteral("/dev/zero"), QStringLiteral("a device")},
                                                  {fifo.path(), QStringLiteral("a FIFO")},
-                                                 {dir.path(), QStringLiteral("a folder")},
+                                                 {t.folder(), QStringLiteral("a folder")},
                                                  {QStringLiteral("/proc/self/environ"), QStringLiteral("(/proc, /sys)")}};
     QElapsedTimer timer;
     timer.start();
     for (const auto& [path, why] : files) {
-        EXPECT_EQ(load(path), LibraryLoader::Outcome::Quit) << path.toStdString();
-        ASSERT_FALSE(ui.shownAlerts.empty());
-        const QString message = ui.shownAlerts.back().message;
+        EXPECT_EQ(t.loadFile(path), Outcome::Quit) << path.toStdString();
+        const QString message = t.ui.lastMessage;
         EXPECT_TRUE(message.startsWith(QStringLiteral("Brisle could not read your iTunes Library XML file ") + path + QStringLiteral(": ")) &&
                     message.endsWith(why + QStringLiteral(", not a regular file.")))
             << message.toStdString();
         EXPECT_TRUE(readLibraryFile(path) == nullptr) << "nor when it is read again after a rewrite";
     }
     EXPECT_LT(timer.elapsed(), 1000) << "nothing waits on the file";
-    EXPECT_EQ(ui.shown, QStringList(std::size(files), QStringLiteral("iTunes Library not found")));
+    EXPECT_EQ(t.ui.shown, QStringList(std::size(files), QStringLiteral("iTunes Library not found")));
 }
 
 TEST_F(LibraryLoading, SortsByReleaseDateDiscTrackAndName) {
@@ -195,10 +161,8 @@ TEST_F(LibraryLoading, SortsByReleaseDateDiscTrackAndName) {
     builder.addTrack({{"Name", "c"}, {"Release Date", Date{5000}}, {"Disc Number", 1}, {"Track Number", 2}});
     builder.addTrack({{"Name", "B second"}, {"Release Date", Date{5000}}, {"Disc Number", 1}, {"Track Number", 1}});
     builder.addTrack({{"Name", "a first"}, {"Release Date", Date{5000}}, {"Disc Number", 1}, {"Track Number", 1}});
-    ASSERT_EQ(load(builder.write()), LibraryLoader::Outcome::Loaded);
-    std::vector<QString> expected = {QStringLiteral("a first"), QStringLiteral("B second"), QStringLiteral("c"),
-                                     QStringLiteral("b"), QStringLiteral("old"), QStringLiteral("undated")};
-    EXPECT_EQ(loadedNames(), expected);
+    t.load();
+    EXPECT_EQ(loadedNames(), (std::vector<QString>{"a first", "B second", "c", "b", "old", "undated"}));
 }
 
 TEST_F(LibraryLoading, AlbumsAreGroupedByNameAcrossArtists) {
@@ -208,9 +172,9 @@ TEST_F(LibraryLoading, AlbumsAreGroupedByNameAcrossArtists) {
     int loose = builder.addTrack({{"Album", Object()}, {"Artist", "Someone"}});
     int empty = builder.addTrack({{"Album", ""}});
     int comp = builder.addTrack({{"Album", "Sampler"}, {"Compilation", true}, {"Artist", "X"}});
-    ASSERT_EQ(load(builder.write()), LibraryLoader::Outcome::Loaded);
+    Library& library = t.load();
 
-    Album* hits = library->albumNamed(QStringLiteral("Hits"));
+    Album* hits = library.albumNamed(QStringLiteral("Hits"));
     ASSERT_TRUE(hits);
     ASSERT_EQ(ids(hits), (std::vector<int>{b2, b1, a1}));
     EXPECT_EQ(hits->artist(), QStringLiteral("New Band"));  // the first song in load order
@@ -218,12 +182,11 @@ TEST_F(LibraryLoading, AlbumsAreGroupedByNameAcrossArtists) {
         EXPECT_EQ(hits->tracks()[std::size_t(i)]->index(), i + 1);
         EXPECT_EQ(hits->tracks()[std::size_t(i)]->albumObject(), hits);
     }
-
-    Album* other = library->albumNamed(QStringLiteral("Other songs"));
+    Album* other = library.albumNamed(QStringLiteral("Other songs"));
     ASSERT_TRUE(other);
     EXPECT_EQ(other->artist(), QString());
     EXPECT_EQ(ids(other), (std::vector<int>{loose, empty}));
-    EXPECT_EQ(library->songWithTrackId(comp)->albumObject()->artist(), QString());
+    EXPECT_EQ(library.songWithTrackId(comp)->albumObject()->artist(), QString());
 }
 
 TEST_F(LibraryLoading, PlaylistsKeepLoadedSongsAndLaterDuplicatesReplaceEarlier) {
@@ -233,25 +196,25 @@ TEST_F(LibraryLoading, PlaylistsKeepLoadedSongsAndLaterDuplicatesReplaceEarlier)
     builder.addPlaylist(QStringLiteral("Mix"), QStringLiteral("P1"), {a, locked, 9999, b, a});
     builder.addPlaylist(QStringLiteral("Empty"), QStringLiteral("P2"), {});
     builder.addPlaylist(QStringLiteral("Mix again"), QStringLiteral("P1"), {b});
-    ASSERT_EQ(load(builder.write()), LibraryLoader::Outcome::Loaded);
+    Library& library = t.load();
 
-    ASSERT_EQ(library->playlistIds().size(), 2u);
-    Album* mix = library->playlistWithID(QStringLiteral("P1"));
+    ASSERT_EQ(library.playlistIds().size(), 2u);
+    Album* mix = library.playlistWithID(QStringLiteral("P1"));
     ASSERT_TRUE(mix);
     EXPECT_EQ(mix->name(), QStringLiteral("Mix again"));
     EXPECT_EQ(ids(mix), std::vector<int>{b});
     EXPECT_EQ(mix->artist(), QString());
-    EXPECT_TRUE(library->playlistWithID(QStringLiteral("P2"))->tracks().empty());
-    EXPECT_EQ(library->playlistWithID(QStringLiteral("nope")), nullptr);
+    EXPECT_TRUE(library.playlistWithID(QStringLiteral("P2"))->tracks().empty());
+    EXPECT_EQ(library.playlistWithID(QStringLiteral("nope")), nullptr);
 
     // Re-reading a playlist file keeps only the songs loaded at start.
-    LibraryBuilder later(dir.path());
+    LibraryBuilder later(t.folder());
     later.addPlaylist(QStringLiteral("Mix"), QStringLiteral("P1"), {a, locked, b, a});
     auto doc = readLibraryFile(later.write(QStringLiteral("later.xml")));
-    library->readPlaylistsFrom(doc.get());
-    EXPECT_EQ(ids(library->playlistWithID(QStringLiteral("P1"))), (std::vector<int>{a, b, a}));
-    library->readPlaylistsFrom(nullptr);
-    EXPECT_TRUE(library->playlistIds().empty());
+    library.readPlaylistsFrom(doc.get());
+    EXPECT_EQ(ids(library.playlistWithID(QStringLiteral("P1"))), (std::vector<int>{a, b, a}));
+    library.readPlaylistsFrom(nullptr);
+    EXPECT_TRUE(library.playlistIds().empty());
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-#include "library/Library.h"
-#include "library/LibraryLoader.h"
+#include "library/PathUtils.h"
+#include "library/Song.h"
 #include "library/SongContext.h"
 #include "platform/Defaults.h"
 #include "platform/Settings.h"
@@ -8,6 +8,8 @@
 #include "support/LibraryBuilder.h"
 
 #include <QFileInfo>
+#include <QDir>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -47,16 +49,6 @@ protected:
     std::vector<std::unique_ptr<SongContext>> contexts;
     std::vector<std::unique_ptr<Song>> songs;
 };
-
-TEST_F(SongRules, KeyLookupPrefersTheDictionaryAndDerivesTheRest) {
-    EXPECT_EQ(song({{"Album", Object()}}).valueForKey("Album").toString(), QStringLiteral("Other songs"));
-    EXPECT_EQ(song({{"Album", ""}}).string("Album"), QStringLiteral("Other songs"));
-    EXPECT_EQ(song({{"Status", "Mine"}}).valueForKey("Status").toString(), QStringLiteral("Mine"));
-    EXPECT_EQ(song({}).valueForKey("Status").toString(), QStringLiteral("Ready"));
-    EXPECT_FALSE(song({{"Kind", "WAV audio file"}}).valueForKey("Status").isValid());
-    EXPECT_FALSE(song({}).valueForKey("No Such Key").isValid());
-    EXPECT_EQ(song({{"Bit Rate", 128}}).valueForKey("Bit Rate").toLongLong(), 128);
-}
 
 TEST_F(SongRules, ConversionRules) {
     EXPECT_FALSE(song({}).needsConversion());
@@ -112,26 +104,14 @@ TEST_F(SongRules, CachePathNamesTheSongTheFormatAndTheRate) {
     }
 }
 
-TEST_F(SongRules, NamesOnThePlayerAndFatPlayers) {
+TEST_F(SongRules, NamesOnThePlayerInTheCurrentAndTheOlderNaming) {
     Song& s = song({{"Name", "a?b:c/d"}, {"Track Number", 3}});
     s.setAlbum(nullptr, 12);
     EXPECT_EQ(s.albumPath(), QStringLiteral("/Volumes/PLAYER/Music/X/12 a_b_c_d.mp3"));
     EXPECT_EQ(s.legacyFileName(), QStringLiteral("03 a_b_c_d.mp3"));
-    s.setAlbum(nullptr, 123);
-    EXPECT_EQ(s.albumPath(), QStringLiteral("/Volumes/PLAYER/Music/X/123 a_b_c_d.mp3"));
     EXPECT_EQ(song({{"Track Number", Object()}}).legacyFileName(), QStringLiteral("00 Intro.mp3"));
-    EXPECT_EQ(song({{"Track Number", -1}}).legacyFileName(), QStringLiteral("-1 Intro.mp3"));
-    // FAT players get names they accept.
-    Song& fat = song({{"Name", "Say \"Hello\" <Live>"}, {"Album", "a*b|c\\d"}});
-    fat.setAlbum(nullptr, 1);
-    EXPECT_EQ(fat.albumPath(), QStringLiteral("/Volumes/PLAYER/Music/a*b|c\\d/01 Say \"Hello\" <Live>.mp3"));
-    contexts.back()->setFatNames(true);
-    EXPECT_EQ(fat.albumPath(), QStringLiteral("/Volumes/PLAYER/Music/a_b_c_d/01 Say _Hello_ _Live_.mp3"));
-
     ASSERT_TRUE(defaults.set("createArtistSubfolders", true));
-    EXPECT_EQ(song({{"Podcast", true}, {"Compilation", true}}).legacyPlayerDir(), QStringLiteral("/Volumes/PLAYER/Music/Podcasts/X"));
     EXPECT_EQ(song({{"Compilation", true}}).legacyPlayerDir(), QStringLiteral("/Volumes/PLAYER/Music/Compilations/X"));
-    EXPECT_EQ(song({{"Artist", ""}}).legacyPlayerDir(), QStringLiteral("/Volumes/PLAYER/Music/No Artist/X"));
     EXPECT_EQ(song({{"Artist", "AC/DC"}, {"Album", ".."}}).legacyPlayerDir(), QStringLiteral("/Volumes/PLAYER/Music/AC_DC/__"));
     ASSERT_TRUE(defaults.set("createAlbumSubfolders", false));
     EXPECT_EQ(song({}).legacyPlayerDir(), QStringLiteral("/Volumes/PLAYER/Music/A"));
@@ -168,22 +148,34 @@ TEST_F(SongRules, AnswersFromThePathsBytesAreThoseOfItsText) {
     }
 }
 
-TEST_F(SongRules, CopiedSizeEstimateAndAlbumCacheState) {
-    Song& missing = song({{"Total Time", 240000}, {"Location", LibraryBuilder::fileUrl(dir.path() + QStringLiteral("/gone.mp3"))}});
-    EXPECT_EQ(missing.copiedSize(), 3932160u);
-    EXPECT_EQ(missing.valueForKey("Copied Size").toString(), QStringLiteral("3.7 MB"));
-    EXPECT_EQ(sizeText(1572864), QStringLiteral("1.5 MB"));
-    EXPECT_EQ(sizeText(0), QStringLiteral("0.0 MB"));
+// ---- names that become files and folders ----
 
-    Song& mp3 = song({{"Total Time", 1000}, {"Location", LibraryBuilder::fileUrl(QStringLiteral("/gone/a.mp3"))}});
-    Song& wav = song({{"Kind", "WAV audio file"}, {"Total Time", 2000}});
-    Album album(QStringLiteral("X"), QStringLiteral("A"));
-    EXPECT_FALSE(album.isCached());
-    album.append(&wav);
-    EXPECT_FALSE(album.isCached());
-    album.append(&mp3);
-    EXPECT_TRUE(album.isCached()) << "a track that needs no conversion counts";
-    EXPECT_EQ(album.copiedSize(), mp3.copiedSize() + wav.copiedSize());
+TEST(PathUtils, BadCharactersBecomeUnderscoresAndComponentsAreSplit) {
+    for (auto [name, safe] : std::vector<std::pair<const char*, const char*>>{
+             {"a?b:c/d", "a_b_c_d"}, {" .Hidden\\*\"é ", " .Hidden\\*\"é "}, {".", "_"}, {"..", "__"}, {"...", "..."}})
+        EXPECT_EQ(stringByReplacingBadChars(QString::fromUtf8(name)), QString::fromUtf8(safe)) << name;
+    EXPECT_EQ(pathByRemovingLastComponent(QStringLiteral("/Volumes/PLAYER/Music/a.mp3")), QStringLiteral("/Volumes/PLAYER/Music"));
+    EXPECT_EQ(pathByRemovingLastComponent(QStringLiteral("/a")), QString());
+    EXPECT_EQ(pathByRemovingLastComponent(QStringLiteral("/a/b/")), QStringLiteral("/a"));
+    EXPECT_EQ(hiddenPath(QStringLiteral("/Volumes/PLAYER/Music/a.mp3")), QStringLiteral("/Volumes/PLAYER/Music/._a.mp3"));
+}
+
+TEST_F(SongRules, NoNameCanLeadOutOfThePlayerFolder) {
+    SongContext context(defaults, true, QString());
+    const QString player = QStringLiteral("/Volumes/PLAYER/Music");
+    const QStringList pieces = QStringLiteral(".|..|/|../|a|:|?||\\| ").split(u'|');
+    QRandomGenerator rng(42);
+    for (int fat = 0; fat < 2; ++fat) {
+        context.setFatNames(fat);
+        for (int round = 0; round < 2000; ++round) {
+            QString name;
+            for (int n = rng.bounded(1, 4); n > 0; --n) name += pieces[rng.bounded(int(pieces.size()))];
+            QString path = player + u'/' + context.folderName(name) + u'/' + context.folderName(name) + QStringLiteral("/01 ") +
+                           context.fileNamePart(name) + QStringLiteral(".mp3");
+            EXPECT_EQ(path.count(u'/'), 6) << name.toStdString();
+            EXPECT_EQ(QDir::cleanPath(path), path) << "a name must not be read as . or .. : " << name.toStdString();
+        }
+    }
 }
 
 }  // namespace

@@ -1,17 +1,10 @@
 #include "platform/Defaults.h"
-#include "platform/Settings.h"
 #include "platform/FileSystem.h"
 #include "platform/plist/Plist.h"
+#include "support/Helpers.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
-
-#include <atomic>
-#include <csignal>
-#include <thread>
-
-#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
@@ -22,38 +15,8 @@ namespace {
 class DefaultsStore : public ::testing::Test {
 protected:
     QString file() const { return dir.path() + QStringLiteral("/Brisle/Brisle.plist"); }
-    static QByteArray contents(const QString& path) {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
-    }
     QTemporaryDir dir;
 };
-
-TEST_F(DefaultsStore, StoredValuesWinOverRegisteredOnes) {
-    Defaults d(file());
-    ASSERT_TRUE(d.load()) << "a missing file is an empty store";
-    d.registerDefaults(settings::registeredDefaults());
-    EXPECT_EQ(d.integer("convertToBitrate"), 128);
-    EXPECT_EQ(d.string("playerProfile"), QStringLiteral("Standard MP3 player"));
-    EXPECT_TRUE(d.boolean("createAlbumSubfolders"));
-    EXPECT_FALSE(d.contains("convertToBitrate"));
-    EXPECT_FALSE(d.boolean("sortFilesOnDisk")) << "keys without a registered value read as false";
-    EXPECT_TRUE(d.string("pathToPlayer").isNull());
-
-    ASSERT_TRUE(d.set("convertToBitrate", 192));
-    ASSERT_TRUE(d.set("createAlbumSubfolders", false));
-    EXPECT_EQ(d.integer("convertToBitrate"), 192);
-    EXPECT_FALSE(d.boolean("createAlbumSubfolders"));
-    ASSERT_TRUE(d.remove("convertToBitrate"));
-    EXPECT_EQ(d.integer("convertToBitrate"), 128);
-
-    // Values of another type are read leniently, as a settings store does.
-    ASSERT_TRUE(d.set("convertHighBitRateThreshold", "256"));
-    EXPECT_EQ(d.integer("convertHighBitRateThreshold"), 256);
-    ASSERT_TRUE(d.set("sortFilesOnDisk", 1));
-    EXPECT_TRUE(d.boolean("sortFilesOnDisk"));
-    EXPECT_EQ(d.string("sortFilesOnDisk"), QString()) << "a number is not a string";
-}
 
 TEST_F(DefaultsStore, EveryChangeIsOnDiskBeforeSetReturnsAndALeftoverTemporaryFileIsHarmless) {
     Defaults d(file());
@@ -73,19 +36,13 @@ TEST_F(DefaultsStore, EveryChangeIsOnDiskBeforeSetReturnsAndALeftoverTemporaryFi
 TEST_F(DefaultsStore, AFailedWriteKeepsTheOldFileAndSaysWhy) {
     Defaults d(file());
     ASSERT_TRUE(d.set("k", "old"));
-    const QByteArray before = contents(file());
+    const QByteArray before = readFile(file());
     // No file may grow past the size of the old one: the new one is cut short.
-    rlimit limit{}, small{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
-    small = {rlim_t(before.size()), limit.rlim_max};
-    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    auto result = d.set("k", std::string(4096, 'n'));
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    std::signal(SIGXFSZ, previousHandler);
+    std::expected<void, QString> result;
+    withFileSizeLimit(before.size(), [&] { result = d.set("k", std::string(4096, 'n')); });
     ASSERT_FALSE(result);
     EXPECT_TRUE(result.error().contains(file())) << result.error().toStdString();
-    EXPECT_EQ(contents(file()), before);
+    EXPECT_EQ(readFile(file()), before);
     EXPECT_EQ(QDir(dir.path() + QStringLiteral("/Brisle")).entryList(QDir::Files), QStringList{QStringLiteral("Brisle.plist")})
         << "the temporary file is removed";
     // A folder that can't be made: a plain file stands in its place.
@@ -105,28 +62,11 @@ TEST_F(DefaultsStore, ADamagedFileIsSetAsideNotOverwritten) {
         QString backup = file() + (round == 1 ? QStringLiteral(".unreadable") : QStringLiteral(".unreadable 2"));
         EXPECT_TRUE(loaded.error().contains(backup)) << loaded.error().toStdString();
         ASSERT_TRUE(d.set("fresh", true));
-        EXPECT_EQ(contents(backup), "garbage " + QByteArray::number(round));
+        EXPECT_EQ(readFile(backup), "garbage " + QByteArray::number(round));
     }
     // A file that is a property list but not a dictionary is damaged too.
     ASSERT_TRUE(fsys::writeFileAtomically(file(), QByteArray::fromStdString(plist::writeXml(Object(Object::Array{})))));
     EXPECT_FALSE(Defaults(file()).load());
-}
-
-TEST_F(DefaultsStore, ReadersOnOtherThreadsSeeWholeValues) {
-    Defaults d(file());
-    d.registerDefaults(settings::registeredDefaults());
-    std::atomic<bool> stop = false;
-    std::atomic<int> bad = 0;
-    std::thread reader([&] {
-        while (!stop) {
-            qint64 rate = d.integer("convertToBitrate");
-            if (rate != 128 && rate != 320) ++bad;
-        }
-    });
-    for (int i = 0; i < 40; ++i) ASSERT_TRUE(d.set("convertToBitrate", i % 2 ? 128 : 320));
-    stop = true;
-    reader.join();
-    EXPECT_EQ(bad, 0);
 }
 
 }  // namespace

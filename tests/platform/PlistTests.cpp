@@ -2,12 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,7 +12,6 @@
 #include <unistd.h>
 
 using plist::Object;
-using plist::Type;
 
 namespace {
 
@@ -72,45 +68,17 @@ TEST(PlistXmlValues, UnreadableValuesAreAbsentAndTheRestIsKept) {
               Object(Object::Array{1, 3}));
 }
 
-TEST(PlistXmlValues, CharacterEntities) {
-    Object o = tree(wrap(R"(<dict><key>a&amp;b</key><string>&#38;|&#x26;|&amp;|&lt;&gt;|&quot;&apos;|&foo;|&#xD800;|&#233;|&#x1F600;|& x</string></dict>)"));
-    EXPECT_EQ(*o.find("a&b"), Object("&|&|&|<>|\"'|&foo;|&#xD800;|\u00e9|\U0001F600|& x"));
-}
-
-TEST(PlistXmlValues, ContainersEmptyNestedAndUnknownElements) {
-    EXPECT_EQ(tree(wrap("<array><dict/><array></array><dict></dict><array/><dict /></array>")),
-              Object(Object::Array{Object::dict(), Object::array(), Object::dict(), Object::array(), Object::dict()}));
-    EXPECT_EQ(tree(wrap(R"(<dict>
-        <key>skipped</key><foo><foo>1</foo><bar/></foo>
-        <key>nested</key><array><array><dict><key>x</key><array><true/><false/></array></dict></array></array>
-        <key>after</key><true/>
-    </dict>)")), Object(Object::Dict{{"nested", Object::Array{Object::Array{Object::Dict{{"x", Object::Array{true, false}}}}}},
-                                    {"after", true}}));
-}
-
-TEST(PlistXmlValues, RepeatedKeysAndKeysWithoutValues) {
-    // The later value wins, in the place of the first.
-    EXPECT_EQ(tree(wrap("<dict><key>a</key><integer>1</integer><key>b</key><integer>2</integer>"
-                        "<key>a</key><integer>3</integer></dict>")),
-              Object(Object::Dict{{"a", 3}, {"b", 2}}));
-    // The same in a dict large enough to track its keys in a set.
-    std::string body = "<dict>";
-    Object::Dict expected;
-    for (int i = 0; i < 40; ++i) {
-        body += "<key>k" + std::to_string(i) + "</key><integer>" + std::to_string(i) + "</integer>";
-        expected.emplace_back("k" + std::to_string(i), i);
-    }
-    body += "<key>k0</key><string>first</string><key>k39</key><string>last</string></dict>";
-    expected.front().second = "first";
-    expected.back().second = "last";
-    EXPECT_EQ(tree(wrap(body)), Object(expected));
-    // A key whose value never comes is absent; so is a value without a key.
-    EXPECT_EQ(tree(wrap("<dict><key>lost</key><key>kept</key><string>v</string><string>orphan</string><key>end</key></dict>")),
-              Object(Object::Dict{{"kept", "v"}}));
-}
-
-TEST(PlistXmlValues, DocumentTypeCommentsAndInstructions) {
-    EXPECT_EQ(tree(R"(<?xml version="1.0" encoding="UTF-8"?>
+TEST(PlistXmlValues, EntitiesContainersAndMarkupAroundValues) {
+    const std::pair<std::string, Object> cases[] = {
+        {wrap(R"(<dict><key>a&amp;b</key><string>&#38;|&#x26;|&amp;|&lt;&gt;|&quot;&apos;|&foo;|&#xD800;|&#233;|&#x1F600;|& x</string></dict>)"),
+         Object::Dict{{"a&b", "&|&|&|<>|\"'|&foo;|&#xD800;|\u00e9|\U0001F600|& x"}}},
+        {wrap("<array><dict/><array></array><dict></dict><array/><dict /></array>"),
+         Object::Array{Object::dict(), Object::array(), Object::dict(), Object::array(), Object::dict()}},
+        {wrap(R"(<dict><key>skipped</key><foo><foo>1</foo><bar/></foo>
+                 <key>nested</key><array><array><dict><key>x</key><array><true/><false/></array></dict></array></array>
+                 <key>after</key><true/></dict>)"),
+         Object::Dict{{"nested", Object::Array{Object::Array{Object::Dict{{"x", Object::Array{true, false}}}}}}, {"after", true}}},
+        {R"(<?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE plist [ <!ENTITY e "x"> <!ELEMENT plist ANY> ]>
 <!-- a comment with <tags> and -- dashes -->
 <plist version="1.0">
@@ -118,9 +86,10 @@ TEST(PlistXmlValues, DocumentTypeCommentsAndInstructions) {
 <dict><!-- between --><key>k</key><!----><string>v</string></dict>
 </plist>
 <!-- trailing -->
-)"), Object(Object::Dict{{"k", "v"}}));
-    // A bare value without <plist> is read too.
-    EXPECT_EQ(tree("<array><string>x</string></array>"), Object(Object::Array{"x"}));
+)", Object::Dict{{"k", "v"}}},
+        {"<array><string>x</string></array>", Object::Array{"x"}},  // a bare value without <plist>
+    };
+    for (const auto& [text, expected] : cases) EXPECT_EQ(tree(text), expected) << text;
 }
 
 // ---- XML: broken documents ----
@@ -142,18 +111,6 @@ TEST(PlistXmlErrors, MismatchedAndMisplacedElements) {
     std::string deep;
     for (int i = 0; i < 600; ++i) deep.insert(0, "<array>").append("</array>");
     expectSyntaxError(wrap(deep));
-}
-
-TEST(PlistXmlErrors, NotAPropertyList) {
-    for (const char* text : {"", "   \n", "hello", "{\"Tracks\": {}}", "\xEF\xBB\xBF\x01\x02\x03", "<html><body>hi</body></html>",
-                             "<?xml version=\"1.0\"?><rss><channel/></rss>"})
-        expectSyntaxError(text);
-    auto empty = plist::parseXml(std::string_view());
-    ASSERT_FALSE(empty.has_value());
-    EXPECT_EQ(empty.error().kind, plist::Error::Kind::Syntax);
-    auto missing = plist::readFile("/nonexistent/brisle/library.xml");
-    ASSERT_FALSE(missing.has_value());
-    EXPECT_EQ(missing.error().kind, plist::Error::Kind::Io);
 }
 
 // ---- XML: chunked reading ----
@@ -205,65 +162,6 @@ TEST(PlistXmlChunks, AChunkBoundaryAtEveryPositionOfEachToken) {
         ASSERT_TRUE(doc.has_value()) << "boundary at " << at << ": " << doc.error().message;
         ASSERT_EQ(plist::toObject(doc->root()), whole) << "boundary at " << at;
     }
-}
-
-// ---- XML: writing ----
-
-TEST(PlistXmlWriter, EveryTypeSurvivesARoundTrip) {
-    Object original(Object::Dict{
-        {"bools", Object::Array{true, false}},
-        {"ints", Object::Array{0, -1, std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max()}},
-        {"reals", Object::Array{0.1, -2.5e300, 1e-310, std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()}},
-        {"strings", Object::Array{"", "a & b <c> \"d\" 'e'", "&amp; is not decoded twice", "\u00e9\U0001F600", "  spaced\n\tlines  "}},
-        {"dates", Object::Array{plist::Date{0}, plist::Date{-2208988800}, plist::Date{4102444799}, plist::Date{1147461614}}},
-        {"data", Object::Array{Object::Data{}, Object::Data{std::string("\0\xff\x10", 3)}, Object::Data{std::string(100, '\x80')}}},
-        {"empty", Object::Array{Object::array(), Object::dict()}},
-        {"key <&> \u00e9", Object::Dict{{"nested", Object::Dict{{"deeper", Object::Array{1, "x"}}}}}},
-    });
-    EXPECT_EQ(tree(plist::writeXml(original)), original);
-    // Not-a-number can't equal itself; it still comes back as one.
-    auto nan = plist::parseXml(plist::writeXml(Object(std::nan(""))));
-    ASSERT_TRUE(nan.has_value());
-    EXPECT_TRUE(std::isnan(nan->root().real()));
-    // Dates outside four-digit years stay readable.
-    for (double seconds : {1e300, -1e300, 253402300800.0, -62167219201.0}) {
-        auto doc = plist::parseXml(plist::writeXml(Object(plist::Date{seconds})));
-        ASSERT_TRUE(doc.has_value());
-        EXPECT_EQ(doc->root().type(), Type::Date) << seconds;
-    }
-}
-
-// ---- Lenient reads ----
-
-TEST(PlistLenientReads, ObjectAndValueAgree) {
-    struct Case {
-        Object value;
-        std::int64_t asInteger;
-        bool asBoolean;
-    };
-    constexpr auto kMax = std::numeric_limits<std::int64_t>::max(), kMin = std::numeric_limits<std::int64_t>::min();
-    const Case cases[] = {
-        {"12abc", 12, true}, {" -7 apples", -7, true}, {"+3", 3, true}, {"abc", 0, false}, {"", 0, false},
-        {"0", 0, false}, {"007", 7, true}, {"YES", 0, true}, {"yes", 0, true}, {"true", 0, true},
-        {"NO", 0, false}, {"false", 0, false}, {"99999999999999999999", kMax, true}, {"-99999999999999999999", kMin, true},
-        {3.9, 3, true}, {-3.9, -3, true}, {0.25, 0, true}, {1e300, kMax, true}, {true, 1, true}, {false, 0, false},
-        {0, 0, false}, {-5, -5, true}, {plist::Date{5}, 0, false}, {Object::array(), 0, false},
-    };
-    Object::Array items;
-    for (const Case& c : cases) items.push_back(c.value);
-    auto doc = plist::parseXml(plist::writeXml(Object(items)));
-    ASSERT_TRUE(doc.has_value());
-    ASSERT_EQ(doc->root().size(), std::size(cases));
-    for (std::size_t i = 0; i < std::size(cases); ++i) {
-        const Case& c = cases[i];
-        SCOPED_TRACE(plist::writeXml(c.value));
-        EXPECT_EQ(c.value.asInteger(), c.asInteger);
-        EXPECT_EQ(c.value.asBoolean(), c.asBoolean);
-        EXPECT_EQ(doc->root().at(i).asInteger(), c.asInteger);
-        EXPECT_EQ(doc->root().at(i).asBoolean(), c.asBoolean);
-    }
-    EXPECT_EQ(plist::Value().asInteger(), 0);
-    EXPECT_FALSE(plist::Value().asBoolean());
 }
 
 // ---- Binary ----
@@ -330,7 +228,7 @@ Object binaryTree(const std::string& bytes) {
     return o;
 }
 
-TEST(PlistBinary, EveryTypeAndDamagedCopies) {
+TEST(PlistBinary, EveryType) {
     const std::vector<std::tuple<const char*, std::string, std::optional<Object>>> fields{
         {"int1", Bplist::integer(200, 0), 200},
         {"int2", Bplist::integer(0xBEEF, 1), 0xBEEF},
@@ -365,51 +263,6 @@ TEST(PlistBinary, EveryTypeAndDamagedCopies) {
     for (auto& [k, bytes, v] : fields)
         if (v) expected.emplace_back(k, *v);
     EXPECT_EQ(binaryTree(b.build()), Object(expected));
-
-    // Every byte set to values that mean something to the reader, and every
-    // truncation: the sanitizers flag any read outside the buffer.
-    const std::string bytes = b.build();
-    for (std::size_t at = 6; at < bytes.size(); ++at) {
-        (void)plist::parse(bytes.substr(0, at));
-        for (unsigned char v : {0x00, 0x01, 0x0F, 0x10, 0x1F, 0x5F, 0xA0, 0xAF, 0xD1, 0xFF}) {
-            std::string damaged = bytes;
-            damaged[at] = char(v);
-            (void)plist::parse(damaged);
-        }
-    }
-}
-
-TEST(PlistBinary, KeysAndSharedObjects) {
-    Bplist b;
-    b.add("");
-    std::size_t a = b.add(Bplist::ascii("a"));
-    std::size_t a2 = b.add(Bplist::ascii("a"));  // same text, another object
-    std::size_t wide = b.add(Bplist::utf16(u"\u00e9"));
-    std::size_t number = b.add(Bplist::integer(1));
-    std::size_t two = b.add(Bplist::integer(2));
-    std::size_t shared = b.add(b.array({number, number}));
-    std::size_t list = b.add(Bplist::ascii("list"));
-    std::size_t again = b.add(Bplist::ascii("again"));
-    b.objects[0] = b.dict({a, number, wide, a2, shared, list, again}, {number, number, number, two, number, shared, shared});
-    // A repeated key: the later value wins in the first's place. A number or an
-    // array as a key drops its entry. An object referenced twice appears twice.
-    EXPECT_EQ(binaryTree(b.build()), Object(Object::Dict{{"a", 2}, {"\u00e9", 1}, {"list", Object::Array{1, 1}}, {"again", Object::Array{1, 1}}}));
-
-    // The same rule in a dict large enough to find repeats through a map, with
-    // two-byte references and offsets.
-    Bplist big;
-    big.refSize = big.offsetSize = 2;
-    big.add("");
-    std::vector<std::size_t> keys, values;
-    Object::Dict expected;
-    for (int i = 0; i < 300; ++i) {
-        keys.push_back(big.add(Bplist::ascii("k" + std::to_string(i % 250))));
-        values.push_back(big.add(Bplist::integer(std::uint64_t(i), 1)));
-        if (i < 250) expected.emplace_back("k" + std::to_string(i), i);
-        else expected[std::size_t(i % 250)].second = i;
-    }
-    big.objects[0] = big.dict(keys, values);
-    EXPECT_EQ(binaryTree(big.build()), Object(expected));
 }
 
 TEST(PlistBinary, BrokenStructureIsAnError) {
@@ -435,52 +288,6 @@ TEST(PlistBinary, BrokenStructureIsAnError) {
     expectSyntaxError(patched(trailer - 2, std::string(1, '\x02')), "object offset in the header");
     expectSyntaxError(patched(9, std::string(1, '\x05')), "reference out of range");
 
-    Bplist lengths;
-    lengths.add(lengths.array({1, 2}));
-    lengths.add(Bplist::head(0x5, 1000) + "short");
-    lengths.add(Bplist::integer(1));
-    expectSyntaxError(lengths.build(), "string longer than the file");
-    lengths.objects[1] = Bplist::head(0xA, 0xFFFFFFFFu) + "\x02";
-    expectSyntaxError(lengths.build(), "array count bigger than the file");
-    lengths.objects[1] = Bplist::head(0xD, 1ull << 40);
-    expectSyntaxError(lengths.build(), "dict count bigger than the file");
-    lengths.objects = {lengths.array({1}), "\x13\x01"};  // the last object, cut short by the offset table
-    expectSyntaxError(lengths.build(), "integer cut short");
-}
-
-TEST(PlistBinary, HostileReferences) {
-    Bplist self;
-    self.add(self.array({0}));
-    expectSyntaxError(self.build(), "array containing itself");
-
-    Bplist ancestor;
-    ancestor.add(ancestor.dict({1}, {2}));
-    ancestor.add(Bplist::ascii("k"));
-    ancestor.add(ancestor.array({3}));
-    ancestor.add(ancestor.array({0}));
-    expectSyntaxError(ancestor.build(), "dict reached again from its grandchild");
-
-    Bplist deep;
-    deep.refSize = deep.offsetSize = 2;
-    for (std::size_t i = 0; i < 600; ++i) deep.add(deep.array({i + 1}));
-    deep.add(Bplist::integer(1));
-    expectSyntaxError(deep.build(), "nesting too deep");
-
-    // Each array refers to the next one twice: 2^40 values from a few hundred
-    // bytes unless the reader stops early.
-    Bplist expanding;
-    for (std::size_t i = 0; i < 40; ++i) expanding.add(expanding.array({i + 1, i + 1}));
-    expanding.add(Bplist::ascii("leaf"));
-    auto start = std::chrono::steady_clock::now();
-    expectSyntaxError(expanding.build(), "exponential sharing");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-
-    // Shared containers in moderation are fine.
-    Bplist shared;
-    shared.add(shared.array({1, 1, 1}));
-    shared.add(shared.array({2, 2}));
-    shared.add(Bplist::integer(4));
-    EXPECT_EQ(binaryTree(shared.build()), Object(Object::Array(3, Object::Array{4, 4})));
 }
 
 }  // namespace

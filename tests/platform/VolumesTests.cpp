@@ -1,15 +1,9 @@
+#include "platform/VolumeMonitor.h"
 #include "platform/Volumes.h"
 
-#include "support/FatImage.h"
+#include "support/Helpers.h"
 
-#include <QDir>
-#include <QFile>
-#include <QStorageInfo>
-#include <QTemporaryDir>
-
-#include <fcntl.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
+#include <QSocketNotifier>
 
 #include <gtest/gtest.h>
 
@@ -20,12 +14,6 @@ namespace {
 MountEntry entry(int id, const char* mountPoint, const char* type = "ext4", const char* source = "/dev/sda1",
                  unsigned major = 8, unsigned minor = 1) {
     return MountEntry{id, major, minor, QString::fromUtf8(mountPoint), QString::fromUtf8(type), QString::fromUtf8(source)};
-}
-
-std::vector<QString> list(std::initializer_list<const char*> paths) {
-    std::vector<QString> out;
-    for (const char* p : paths) out.push_back(QString::fromUtf8(p));
-    return out;
 }
 
 }  // namespace
@@ -60,13 +48,13 @@ TEST(VolumeMountTable, ChangesFollowMountPointsNotStackedMounts) {
     };
     for (const Case& c : std::vector<Case>{
              {"nothing changed", {root, a, b}, {root, a, b}, {}, {}},
-             {"B went, C came", {root, a, b}, {root, a, entry(12, "/v/C")}, list({"/v/B"}), list({"/v/C"})},
-             {"A replaced between two readings", {root, a, b}, {root, entry(13, "/v/A"), b}, list({"/v/A"}), list({"/v/A"})},
+             {"B went, C came", {root, a, b}, {root, a, entry(12, "/v/C")}, {"/v/B"}, {"/v/C"}},
+             {"A replaced between two readings", {root, a, b}, {root, entry(13, "/v/A"), b}, {"/v/A"}, {"/v/A"}},
              {"a reused id with another device", {root, a, b}, {root, entry(10, "/v/A", "ext4", "/dev/sda1", 8, 33), b},
-              list({"/v/A"}), list({"/v/A"})},
+              {"/v/A"}, {"/v/A"}},
              {"a mount stacked over A", {root, a, b}, {root, a, b, over}, {}, {}},
              {"the stacked mount taken off", {root, a, b, over}, {root, a, b}, {}, {}},
-             {"several at once, each once", {root, a, b, over}, {root}, list({"/v/A", "/v/B"}), {}}}) {
+             {"several at once, each once", {root, a, b, over}, {root}, {"/v/A", "/v/B"}, {}}}) {
         auto changes = Volumes::mountChanges(c.before, c.after);
         EXPECT_EQ(changes.unmounted, c.unmounted) << c.what;
         EXPECT_EQ(changes.mounted, c.mounted) << c.what;
@@ -90,7 +78,7 @@ TEST(VolumeMountTable, TheHoldingMountIsTheLongestWholeComponentPrefix) {
     EXPECT_FALSE(Volumes::mountHolding(QStringLiteral("/x"), {}));
 }
 
-TEST(VolumeMountTable, KindsAndIconsFollowTypeSourceAndDevice) {
+TEST(VolumeMountTable, TheFatFamilyFollowsTypeAndSource) {
     auto fat = [](const char* type, const char* source = "/dev/sdb1", unsigned major = 8) {
         return Volumes::isFatFamily(entry(1, "/m", type, source, major, 17));
     };
@@ -99,114 +87,23 @@ TEST(VolumeMountTable, KindsAndIconsFollowTypeSourceAndDevice) {
     EXPECT_TRUE(fat("fuseblk", "exfat", 8)) << "a driver that names itself as the source";
     for (const char* type : {"ext4", "tmpfs", "ntfs3", "fuse.sshfs", "btrfs", "iso9660"}) EXPECT_FALSE(fat(type)) << type;
     EXPECT_FALSE(fat("fuseblk", "/dev/fat-device-nonexistent", 0)) << "a device path is not a kind";
-
-    EXPECT_EQ(Volumes::iconNameFor(entry(1, "/m", "fuse.fusefat", "fusefat", 0, 40)), QStringLiteral("media-flash"));
-    EXPECT_EQ(Volumes::iconNameFor(entry(1, "/m", "iso9660")), QStringLiteral("media-optical"));
-    EXPECT_EQ(Volumes::iconNameFor(entry(1, "/m", "ext4")), QStringLiteral("drive-removable-media"));
 }
 
-TEST(VolumeMountTable, MountPointsAreShownThroughTheVolumesFolderAsConfigured) {
-    QTemporaryDir dir;
-    const QString real = QFileInfo(dir.path()).canonicalFilePath();
-    ASSERT_TRUE(QDir().mkpath(real + QStringLiteral("/real/Volumes")));
-    ASSERT_TRUE(QFile::link(real + QStringLiteral("/real"), real + QStringLiteral("/link")));
-    VolumesFolderOverride volumes(real + QStringLiteral("/link/Volumes"));
-    EXPECT_EQ(Volumes::pathInVolumesFolder(real + QStringLiteral("/real/Volumes/PLAYER")), real + QStringLiteral("/link/Volumes/PLAYER"));
-    EXPECT_EQ(Volumes::pathInVolumesFolder(real + QStringLiteral("/real/Volumes")), real + QStringLiteral("/link/Volumes"));
-    EXPECT_FALSE(Volumes::pathInVolumesFolder(real + QStringLiteral("/real/VolumesX/PLAYER")));
-    EXPECT_FALSE(Volumes::pathInVolumesFolder(QStringLiteral("/")));
-}
-
-TEST(VolumeSizesOfFolders, AgreeWithQtsReadingAndFailForMissingPaths) {
-    QTemporaryDir dir;
-    auto sizes = Volumes::volumeSizes(dir.path());
-    ASSERT_TRUE(sizes);
-    QStorageInfo storage(dir.path());
-    EXPECT_EQ(sizes->totalBytes, std::uint64_t(storage.bytesTotal()));
-    // Other processes write meanwhile; the free space only has to be close.
-    EXPECT_NEAR(double(sizes->freeBytes), double(storage.bytesAvailable()), 64.0 * 1024 * 1024);
-    EXPECT_FALSE(Volumes::volumeSizes(dir.path() + QStringLiteral("/missing")));
-}
-
-// --- on a real FAT player -------------------------------------------------
-
-class VolumeOnFatPlayer : public FatPlayerTest {};
-
-TEST_F(VolumeOnFatPlayer, IsListedWithItsNameTypeAndIcon) {
-    auto volumes = Volumes::mountedVolumes();
-    ASSERT_EQ(volumes.size(), 1u);
-    const auto& v = volumes[0];
-    EXPECT_EQ(QStringList({v.mountPoint, v.name, v.fileSystemType, v.device, v.iconName}),
-              QStringList({player->volumePath(), QStringLiteral("PLAYER"), QStringLiteral("fuse.fusefat"), QStringLiteral("fusefat"),
-                           QStringLiteral("media-flash")}));
-    // A folder that is not a mount point is no volume; nor is anything after unmounting.
-    ASSERT_TRUE(QDir().mkpath(player->volumesFolder() + QStringLiteral("EMPTY")));
-    EXPECT_EQ(Volumes::mountedVolumes().size(), 1u);
-    ASSERT_TRUE(player->unmount());
-    EXPECT_TRUE(Volumes::mountedVolumes().empty());
-}
-
-TEST_F(VolumeOnFatPlayer, TypeAndFatFamilyCoverEveryPathOnTheVolume) {
-    const QString music = player->volumePath() + QStringLiteral("/Music");
-    ASSERT_TRUE(QDir().mkpath(music));
-    for (const QString& path : QStringList{player->volumePath(), music, music + QStringLiteral("/not yet there.mp3")}) {
-        EXPECT_EQ(Volumes::fileSystemTypeOf(path), QStringLiteral("fuse.fusefat")) << path.toStdString();
-        EXPECT_TRUE(Volumes::isFatFamily(path)) << path.toStdString();
-    }
-    // A symbolic link into the volume leads to it.
-    QTemporaryDir dir;
-    ASSERT_TRUE(QFile::link(music, dir.path() + QStringLiteral("/link")));
-    EXPECT_TRUE(Volumes::isFatFamily(dir.path() + QStringLiteral("/link/x.mp3")));
-    // The folder that holds the volume, an ordinary disk folder and a tmpfs are not FAT.
-    EXPECT_FALSE(Volumes::isFatFamily(player->volumesFolder()));
-    EXPECT_FALSE(Volumes::isFatFamily(dir.path()));
-    EXPECT_EQ(Volumes::fileSystemTypeOf(QStringLiteral("/dev/shm")), QStringLiteral("tmpfs"));
-    EXPECT_FALSE(Volumes::isFatFamily(QStringLiteral("/dev/shm")));
-}
-
-TEST_F(VolumeOnFatPlayer, SizesAreAFailedReadBecauseFusefatReportsNone) {
-    struct statvfs st;
-    ASSERT_EQ(::statvfs(QFile::encodeName(player->volumePath()).constData(), &st), 0);
-    EXPECT_EQ(st.f_blocks, 0u) << "fusefat now reports a size; volumeSizes would return it";
-    EXPECT_GT(st.f_files, 0u) << "fusefat puts the cluster count here";
-    EXPECT_FALSE(Volumes::volumeSizes(player->volumePath()));
-}
-
-TEST_F(VolumeOnFatPlayer, EjectRefusesPathsNotOnAVolumeAndChangesNothing) {
-    const QString plain = player->volumesFolder() + QStringLiteral("NOTMOUNTED");
-    ASSERT_TRUE(QDir().mkpath(plain + QStringLiteral("/Music")));
-    QTemporaryDir elsewhere;
-    for (const QString& path : QStringList{plain, plain + QStringLiteral("/Music"), player->volumesFolder(), elsewhere.path()}) {
-        auto ejected = Volumes::unmountAndEject(path);
-        ASSERT_FALSE(ejected) << path.toStdString();
-        EXPECT_TRUE(ejected.error().contains(path)) << ejected.error().toStdString();
-        EXPECT_TRUE(ejected.error().contains(QStringLiteral("not on a volume"))) << ejected.error().toStdString();
-    }
-    EXPECT_TRUE(player->isMounted());
-    EXPECT_TRUE(QFileInfo::exists(plain + QStringLiteral("/Music")));
-}
-
-TEST_F(VolumeOnFatPlayer, EjectFailsWhileBusyThenUnmountsTheVolumeHoldingAFile) {
-    const QString music = player->volumePath() + QStringLiteral("/Music"), song = music + QStringLiteral("/song.mp3");
-    ASSERT_TRUE(QDir().mkpath(music));
-    {
-        QFile file(song);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("ID3");
-    }
-    int fd = ::open(QFile::encodeName(song).constData(), O_RDONLY);
-    ASSERT_GE(fd, 0);
-    auto ejected = Volumes::unmountAndEject(song);
-    EXPECT_FALSE(ejected);
-    EXPECT_TRUE(!ejected && ejected.error().contains(QStringLiteral("busy")) && ejected.error().contains(player->volumePath()))
-        << (ejected ? "" : ejected.error().toStdString());
-    EXPECT_TRUE(player->isMounted());
-    char bytes[3] = {};
-    EXPECT_EQ(::read(fd, bytes, 3), 3) << "the open file still works";
-    ::close(fd);
-
-    auto second = Volumes::unmountAndEject(song);
-    ASSERT_TRUE(second) << second.error().toStdString();
-    EXPECT_FALSE(player->isMounted());
-    EXPECT_FALSE(QFileInfo::exists(music)) << "the mount point is an empty folder again";
+TEST(VolumeMonitorIdle, WakesOnlyWhenTheMountTableChanges) {
+    // The mount table is always readable; a monitor woken for that would spin.
+    // Other processes may mount meanwhile, so count the wake-ups that found
+    // the table as it was.
+    VolumeMonitor monitor;
+    auto* notifier = monitor.findChild<QSocketNotifier*>();
+    ASSERT_NE(notifier, nullptr);
+    auto table = [] { return readFile(QStringLiteral("/proc/self/mountinfo")); };
+    QByteArray last = table();
+    int idleWakeups = 0;
+    QObject::connect(notifier, &QSocketNotifier::activated, [&] {
+        QByteArray now = table();
+        if (now == last) ++idleWakeups;
+        last = now;
+    });
+    waitUntil([] { return false; }, 300);
+    EXPECT_LE(idleWakeups, 3);
 }

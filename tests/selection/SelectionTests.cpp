@@ -160,14 +160,6 @@ protected:
     int a1, a2, b1;
 };
 
-TEST_F(Restoring, FirstStartStoresAnEmptySelectionAndRecord) {
-    auto c = start();
-    EXPECT_TRUE(c->wantedStuff().empty());
-    EXPECT_EQ(*t.defaults.object("previousSongs"), Object::dict());
-    EXPECT_EQ(*t.defaults.object("wantedStuff"),
-              Object(Object::Dict{{"wantedPlaylists", Object::array()}, {"wantedSongs", Object::array()}, {"wantedAlbums", Object::array()}}));
-}
-
 TEST_F(Restoring, APlayerFilledUnderTheOlderNamingIsTakenOver) {
     putOnPlayer({"A/01 One.mp3", "A/02 Two.mp3", "B/01 Solo.mp3"});
     auto c = start();
@@ -191,21 +183,6 @@ TEST_F(Restoring, TheOlderListDecidesWhatIsWantedAndAnExistingRecordIsKept) {
     std::lock_guard lock(c->work().todoLock);
     EXPECT_EQ(c->work().previousFiles.size(), 1) << "the stored record wins; a gone song's entry is dropped";
     EXPECT_TRUE(c->previousFilesSet());
-}
-
-TEST_F(Restoring, ASavedSelectionComesBackAtTheNextStart) {
-    {
-        auto c = start();
-        c->addSongs({c->library().songWithTrackId(a2)});
-        c->addSongs({c->library().songWithTrackId(b1)});
-        auto* album = dynamic_cast<SYWantedAlbum*>(c->wantedStuff()[0].get());
-        c->setTrackChecked(album->songs()[0].get(), true);
-    }
-    auto c = start();
-    std::vector<SYWanted*> sorted = c->selection().sorted();
-    ASSERT_EQ(sorted.size(), 2u);
-    EXPECT_EQ(checks(dynamic_cast<SYWantedAlbum*>(sorted[0])), (std::vector<int>{1, 1}));
-    EXPECT_EQ(checks(dynamic_cast<SYWantedAlbum*>(sorted[1])), (std::vector<int>{1, 0}));
 }
 
 }  // namespace

@@ -1,34 +1,22 @@
 #include "support/AudioFixtures.h"
+#include "support/Helpers.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstring>
 
 namespace fixtures {
 
 std::optional<QByteArray> runTool(const QString& program, const QStringList& args) {
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForStarted()) {
-        ADD_FAILURE() << "cannot run " << program.toStdString() << " (needed to make and check audio files): "
-                      << p.errorString().toStdString();
-        return std::nullopt;
-    }
-    p.closeWriteChannel();
-    p.waitForFinished(120000);
-    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        ADD_FAILURE() << program.toStdString() << ' ' << args.join(u' ').toStdString() << " failed:\n"
-                      << p.readAllStandardError().toStdString();
-        return std::nullopt;
-    }
-    return p.readAllStandardOutput();
+    RunResult r = runProgram(program, args);
+    if (r.exitCode == 0) return r.output;
+    ADD_FAILURE() << program.toStdString() << ' ' << args.join(u' ').toStdString() << " failed (needed to make and check audio files): "
+                  << r.failure.toStdString() << '\n' << r.err.toStdString();
+    return std::nullopt;
 }
 
 bool makeTone(const QString& path, const QStringList& codecArgs, double seconds, int rate, int channels) {
@@ -70,12 +58,6 @@ std::optional<std::vector<std::vector<float>>> decodeChannels(const QString& pat
     for (std::size_t i = 0; i < frames; ++i)
         for (std::size_t c = 0; c < out.size(); ++c, p += sizeof(float)) std::memcpy(&out[c][i], p, sizeof(float));
     return out;
-}
-
-QByteArray fileBytes(const QString& path, qint64 offset, int n) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly) || !f.seek(offset < 0 ? std::max<qint64>(0, f.size() + offset) : offset)) return {};
-    return f.read(n);
 }
 
 double tonePower(const std::vector<float>& samples, double frequency, int rate) {

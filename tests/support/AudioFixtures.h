@@ -36,9 +36,6 @@ std::optional<AudioInfo> probe(const QString& path);
 // The file's audio decoded by ffmpeg at its own rate, one vector per channel.
 std::optional<std::vector<std::vector<float>>> decodeChannels(const QString& path, int channels);
 
-// Up to n bytes of a file from `offset`, or from its end when negative.
-QByteArray fileBytes(const QString& path, qint64 offset, int n);
-
 // The strength of `frequency` in `samples` (Goertzel), as a mean power.
 double tonePower(const std::vector<float>& samples, double frequency, int rate);
 

@@ -4,7 +4,7 @@
 
 #include <QDir>
 #include <QDirIterator>
-#include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 
 #include <gtest/gtest.h>
@@ -14,7 +14,7 @@ CliWorld::CliWorld(Player player) : builder(dir.path() + QStringLiteral("/librar
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path() + QStringLiteral("/config"));
     env.insert(QStringLiteral("XDG_CACHE_HOME"), dir.path() + QStringLiteral("/cache"));
     if (player == Player::FatImage) {
-        fat_ = std::make_unique<FatImage>(FatImage::Options{});
+        fat_ = std::make_unique<FatImage>();
         volumes_ = fat_->volumesFolder();
     } else {
         volumes_ = dir.path() + QStringLiteral("/Volumes/");
@@ -70,13 +70,15 @@ std::set<QString> CliWorld::playerFileNames() const {
     return out;
 }
 
-QByteArray CliWorld::settingsBytes() const {
-    QFile f(settingsFile());
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 QJsonObject CliWorld::plan() const {
     RunResult r = run({QStringLiteral("plan"), QStringLiteral("--json")});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     return QJsonDocument::fromJson(r.out.toUtf8()).object();
+}
+
+QStringList CliWorld::plannedPaths(const QJsonObject& plan, const char* list, const char* field) const {
+    QStringList out;
+    for (const QJsonValue& r : plan.value(QLatin1String(list)).toArray())
+        out.append(r.toObject().value(QLatin1String(field)).toString().mid(playerFolder().size() + 1).normalized(QString::NormalizationForm_C));
+    return out;
 }

@@ -6,7 +6,7 @@
 
 #include "FatImage.h"
 #include "LibraryBuilder.h"
-#include "RunBrisle.h"
+#include "Helpers.h"
 
 #include <QJsonObject>
 #include <QProcessEnvironment>
@@ -41,7 +41,9 @@ public:
     std::map<QString, qint64> playerFiles() const;
     std::set<QString> playerFileNames() const;
     QJsonObject plan() const;
-    QByteArray settingsBytes() const;
+    // The paths of a list of a plan ("copy", "move"...), relative to the player folder.
+    QStringList plannedPaths(const QJsonObject& plan, const char* list, const char* field) const;
+    QByteArray settingsBytes() const { return readFile(settingsFile()); }
     QString settingsFile() const { return dir.path() + QStringLiteral("/config/Brisle/Brisle.plist"); }
 
     QTemporaryDir dir;

@@ -1,4 +1,5 @@
 #include "FatImage.h"
+#include "Helpers.h"
 
 #include "platform/Locations.h"
 #include "platform/Volumes.h"
@@ -8,6 +9,8 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
@@ -28,42 +31,20 @@ QString fusermount() {
     return program.isEmpty() ? findTool(QStringLiteral("fusermount3")) : program;
 }
 
-struct RunResult {
-    bool ok = false;
-    QByteArray output;
-    QString errors;  // standard error, or why the program did not run
-};
-
+// mtools converts long names to the locale's character set; it also
+// objects to images without a partition-table geometry it likes.
 RunResult run(const QString& program, const QStringList& arguments) {
-    QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    // mtools converts long names to the locale's character set; it also
-    // objects to images without a partition-table geometry it likes.
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     environment.insert(QStringLiteral("MTOOLS_SKIP_CHECK"), QStringLiteral("1"));
-    process.setProcessEnvironment(environment);
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start(program, arguments);
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        return {false, {}, program + QStringLiteral(" did not finish: ") + process.errorString()};
-    }
-    return {process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0, process.readAllStandardOutput(),
-            QString::fromUtf8(process.readAllStandardError()).trimmed()};
-}
-
-QString defaultLabel(const QString& name) {
-    QString label;
-    for (QChar c : name.toUpper())
-        if ((c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'_' || c == u'-' || c == u' ') label += c;
-    label = label.left(11).trimmed();
-    return label.isEmpty() ? QStringLiteral("NO NAME") : label;
+    RunResult r = runProgram(program, arguments, environment, 60000);
+    r.err = QString(r.failure + u' ' + r.err).trimmed();
+    return r;
 }
 
 }  // namespace
 
-FatImage::FatImage(Options options) : options_(std::move(options)) {
+FatImage::FatImage(QString source) : source_(std::move(source)) {
     if (QString missing = missingFacilities(); !missing.isEmpty()) {
         ADD_FAILURE() << "A FAT player image cannot be made on this machine: " << missing.toStdString();
         return;
@@ -77,14 +58,14 @@ FatImage::FatImage(Options options) : options_(std::move(options)) {
         ADD_FAILURE() << "Cannot create " << volumePath().toStdString() << " (" << dir_.errorString().toStdString() << ")";
         return;
     }
-    const QString label = options_.label.isEmpty() ? defaultLabel(options_.name) : options_.label;
+    // FAT32 wants at least about 33 MiB.
     RunResult made = run(findTool(QStringLiteral("mkfs.vfat")),
-                         {QStringLiteral("-C"), QStringLiteral("-F"), QStringLiteral("32"), QStringLiteral("-n"), label, imagePath_, QString::number(options_.sizeKiB)});
-    if (!made.ok) {
-        ADD_FAILURE() << "mkfs.vfat could not make " << imagePath_.toStdString() << ": " << made.errors.toStdString();
+                         {QStringLiteral("-C"), QStringLiteral("-F"), QStringLiteral("32"), QStringLiteral("-n"), QStringLiteral("PLAYER"), imagePath_, QStringLiteral("40960")});
+    if (made.exitCode != 0) {
+        ADD_FAILURE() << "mkfs.vfat could not make " << imagePath_.toStdString() << ": " << made.err.toStdString();
         return;
     }
-    ready_ = !options_.mountNow || mount();
+    ready_ = mount();
 }
 
 FatImage::~FatImage() {
@@ -112,8 +93,8 @@ bool FatImage::mount() {
     // In the foreground, so that it stays our child; single-threaded, because
     // fusefat keeps its state in globals without locks.
     // fsname alone would drop the subtype.
-    const QString source = options_.source.isEmpty() ? QString() : QStringLiteral(",subtype=fusefat,fsname=") + options_.source;
-    server_->setArguments({QStringLiteral("-f"), QStringLiteral("-s"), QStringLiteral("-o"), (options_.readOnly ? QStringLiteral("ro") : QStringLiteral("rw+")) + source, imagePath_, volumePath()});
+    const QString source = source_.isEmpty() ? QString() : QStringLiteral(",subtype=fusefat,fsname=") + source_;
+    server_->setArguments({QStringLiteral("-f"), QStringLiteral("-s"), QStringLiteral("-o"), (readOnly_ ? QStringLiteral("ro") : QStringLiteral("rw+")) + source, imagePath_, volumePath()});
     server_->setStandardInputFile(QProcess::nullDevice());
     server_->setStandardOutputFile(QProcess::nullDevice());
     server_->setStandardErrorFile(logPath_);
@@ -152,8 +133,8 @@ bool FatImage::tryUnmount(int patienceMs, QString& error) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(patienceMs);
     while (isMounted()) {
         RunResult result = run(fusermount(), {QStringLiteral("-u"), volumePath()});
-        if (result.ok) break;
-        error = result.errors;
+        if (result.exitCode == 0) break;
+        error = result.err;
         if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
@@ -175,44 +156,22 @@ std::expected<QStringList, QString> FatImage::entriesInDiskOrder(const QString& 
     QString inside = QDir::cleanPath(QStringLiteral("/") + folder);
     RunResult listed = run(findTool(QStringLiteral("mdir")),
                            {QStringLiteral("-b"), QStringLiteral("-i"), imagePath_, QStringLiteral("::") + inside});
-    if (!listed.ok) return std::unexpected(QStringLiteral("mdir could not list %1: %2").arg(inside, listed.errors));
+    if (listed.exitCode != 0) return std::unexpected(QStringLiteral("mdir could not list %1: %2").arg(inside, listed.err));
     // Each line is the entry's whole path: "::/Music/A.MP3", "::/Music/Sub/".
     const QString prefix = QStringLiteral("::") + (inside == u'/' ? inside : inside + u'/');
     QStringList entries;
-    for (const QByteArray& line : listed.output.split('\n')) {
-        if (line.isEmpty()) continue;
-        QString path = QString::fromUtf8(line);
+    for (const QString& path : listed.out.split(u'\n', Qt::SkipEmptyParts)) {
         if (!path.startsWith(prefix)) return std::unexpected(QStringLiteral("unexpected mdir line: ") + path);
         entries.append(path.mid(prefix.size()));
     }
     return entries;
 }
 
-QStringList FatImage::consistencyProblems() const {
-    RunResult checked = run(findTool(QStringLiteral("fsck.fat")), {QStringLiteral("-n"), imagePath_});
-    QStringList problems;
-    const QStringList lines = QString::fromUtf8(checked.output).split(u'\n');
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QString& line = lines[i];
-        if (line.trimmed().isEmpty() || line.startsWith(u"fsck.fat ") || line.startsWith(u"Leaving filesystem") ||
-            line.startsWith(imagePath_ + u':'))
-            continue;
-        // Normal while mounted by fusefat; each comes with a follow-up line.
-        if (line.startsWith(u"Dirty bit is set") || line.startsWith(u"Free cluster summary wrong")) {
-            ++i;
-            continue;
-        }
-        problems.append(line);
-    }
-    if (!checked.errors.isEmpty() && problems.isEmpty() && !checked.ok) problems.append(checked.errors);
-    return problems;
-}
-
 QString FatImage::missingFacilities() {
     QStringList missing;
     if (::access("/dev/fuse", R_OK | W_OK) != 0) missing.append(QStringLiteral("/dev/fuse (FUSE) is not usable"));
     if (fusermount().isEmpty()) missing.append(QStringLiteral("fusermount or fusermount3 (package fuse3)"));
-    for (auto [tool, package] : {std::pair{"fusefat", "fusefat"}, {"mkfs.vfat", "dosfstools"}, {"fsck.fat", "dosfstools"}, {"mdir", "mtools"}})
+    for (auto [tool, package] : {std::pair{"fusefat", "fusefat"}, {"mkfs.vfat", "dosfstools"}, {"mdir", "mtools"}})
         if (findTool(QLatin1String(tool)).isEmpty()) missing.append(QStringLiteral("%1 (package %2)").arg(QLatin1String(tool), QLatin1String(package)));
     return missing.join(QStringLiteral(", "));
 }
@@ -225,15 +184,4 @@ VolumesFolderOverride::~VolumesFolderOverride() {
     // Clear the override; if the folder then differs, one was set before.
     Locations::setVolumesFolder(QString());
     if (Locations::volumesFolder() != previous_) Locations::setVolumesFolder(previous_);
-}
-
-void FatPlayerTest::SetUp() {
-    player = std::make_unique<FatImage>();
-    ASSERT_TRUE(player->ready()) << "the FAT player could not be set up (see the failure above)";
-    volumes_ = std::make_unique<VolumesFolderOverride>(player->volumesFolder());
-}
-
-void FatPlayerTest::TearDown() {
-    volumes_.reset();
-    player.reset();
 }

@@ -1,9 +1,9 @@
 #pragma once
 
 // A real FAT32 player for tests: an image file made with mkfs.vfat, mounted
-// through fusefat at <a temporary volumes folder>/NAME.
+// through fusefat at <a temporary volumes folder>/PLAYER.
 //
-// Needs /dev/fuse, fusefat, fusermount, mkfs.vfat, fsck.fat and mdir (fuse3,
+// Needs /dev/fuse, fusefat, fusermount, mkfs.vfat and mdir (fuse3,
 // fusefat, dosfstools, mtools); without them construction records a test
 // failure that says what is missing. Create it on the main thread: the
 // fusefat server is a child that ends, unmounting, when that thread does,
@@ -32,7 +32,7 @@
 //   data on a cluster marked free (fsck complains; later files may take it):
 //   write a new file and rename it over the old one instead.
 // - Writes reach the image at once (no cache in the server), so
-//   entriesInDiskOrder() and consistencyProblems() work while mounted.
+//   entriesInDiskOrder() works while mounted.
 // - A volume with an open file or a working directory inside cannot be
 //   unmounted (EBUSY).
 
@@ -43,50 +43,34 @@
 #include <expected>
 #include <memory>
 
-#include <gtest/gtest.h>
-
 class QProcess;
 
 class FatImage {
 public:
-    struct Options {
-        QString name = QStringLiteral("PLAYER");  // the folder in the volumes folder
-        QString label;            // FAT volume label; by default the name in capitals, at most 11
-        int sizeKiB = 40 * 1024;  // FAT32 wants at least about 33 MiB
-        bool mountNow = true;
-        QString source;  // the mount's source in the mount table ("/dev/sdz1" poses as a disk); default "fusefat"
-        bool readOnly = false;  // mounted read-only (fusefat without "rw+")
-    };
-
-    FatImage() : FatImage(Options{}) {}
-    explicit FatImage(Options options);
+    // `source` is the mount's source in the mount table ("/dev/sdz1" poses
+    // as a disk); by default "fusefat".
+    explicit FatImage(QString source = {});
     ~FatImage();
     FatImage(const FatImage&) = delete;
     FatImage& operator=(const FatImage&) = delete;
 
-    // The image was made (and mounted, if asked); otherwise a failure was recorded.
+    // The image was made (and mounted); otherwise a failure was recorded.
     bool ready() const { return ready_; }
 
     QString volumesFolder() const { return volumesFolder_; }  // with a trailing "/"
-    QString volumePath() const { return volumesFolder_ + options_.name; }
-    QString imagePath() const { return imagePath_; }
+    QString volumePath() const { return volumesFolder_ + QStringLiteral("PLAYER"); }
 
     // Both record a test failure with the reason when they fail. unmount()
     // retries while the volume is busy, for up to `patienceMs`.
     bool mount();
     // The next mount() is read-only, or writable again.
-    void setReadOnly(bool readOnly) { options_.readOnly = readOnly; }
+    void setReadOnly(bool readOnly) { readOnly_ = readOnly; }
     bool unmount(int patienceMs = 5000);
     bool isMounted() const;
 
     // The entries of a folder of the volume ("/" or "/Music") in the order of
     // the FAT directory itself, long names where there are any. Folders end in "/".
     std::expected<QStringList, QString> entriesInDiskOrder(const QString& folder = QStringLiteral("/")) const;
-
-    // What fsck.fat finds wrong with the image, one line each; empty when it
-    // is sound. Leaves out what is normal for an image mounted by fusefat (the
-    // dirty bit, a wrong free-cluster hint).
-    QStringList consistencyProblems() const;
 
     // "" when everything the fixture needs is here, otherwise what is missing.
     static QString missingFacilities();
@@ -95,12 +79,13 @@ private:
     bool tryUnmount(int patienceMs, QString& error);
     void stopServer();
 
-    Options options_;
+    QString source_;
     QTemporaryDir dir_;
     QString volumesFolder_;
     QString imagePath_;
     QString logPath_;
     std::unique_ptr<QProcess> server_;
+    bool readOnly_ = false;
     bool ready_ = false;
 };
 
@@ -115,16 +100,4 @@ public:
 
 private:
     QString previous_;
-};
-
-// A test with a mounted FatImage named PLAYER whose folder is the volumes folder.
-class FatPlayerTest : public ::testing::Test {
-protected:
-    void SetUp() override;
-    void TearDown() override;
-
-    std::unique_ptr<FatImage> player;
-
-private:
-    std::unique_ptr<VolumesFolderOverride> volumes_;
 };

@@ -25,7 +25,7 @@ public:
 
     int alert(const Alert& a) override {
         shown.append(a.title);
-        shownAlerts.push_back(a);
+        lastMessage = a.message;
         if (script.empty() || script.front().title != a.title) {
             unexpected.append(a.title);
             return int(a.buttons.size()) - 1;
@@ -41,7 +41,7 @@ public:
 
     std::deque<Answer> script;
     QStringList shown;
-    std::vector<Alert> shownAlerts;
+    QString lastMessage;  // of the last alert shown
     QStringList unexpected;
     int reloads = 0;
     int statusChanges = 0;

@@ -11,48 +11,17 @@
 //   playlist Mix (id P1): Two, then One
 
 #include "FatImage.h"
+#include "Helpers.h"
 #include "TestLibrary.h"
 
 #include <QDir>
 #include <QHash>
 #include <QStringList>
 
-#include <atomic>
-#include <functional>
 #include <memory>
-#include <thread>
 
 class Controller;
 class Song;
-
-// Runs the event loop until `done` holds or `ms` pass; answers `done()`.
-bool waitUntil(const std::function<bool()>& done, int ms = 10000);
-
-// Full paths of the files and folders below `folder`, relative to it,
-// hidden ones included, sorted; folders end in "/".
-QStringList treeOf(const QString& folder);
-
-bool writeFile(const QString& path, const QByteArray& bytes);
-QByteArray readFile(const QString& path);
-// Sets the modification time (seconds since 1970).
-bool setModificationTime(const QString& path, double seconds);
-
-// A FIFO where a file is expected. A reader that blocks opening it is let go
-// after `patienceMs` (it reads an end of file at once), so code that waits
-// on it fails its test rather than hanging it.
-class Fifo {
-public:
-    explicit Fifo(const QString& path, int patienceMs = 3000);
-    ~Fifo();
-    Fifo(const Fifo&) = delete;
-    Fifo& operator=(const Fifo&) = delete;
-    const QString& path() const { return path_; }
-
-private:
-    QString path_;
-    std::atomic<bool> done_{false};
-    std::thread releaser_;
-};
 
 class SyncFixture {
 public:

@@ -1,6 +1,5 @@
 #include "TestLibrary.h"
 
-#include "library/LibraryLoader.h"
 #include "platform/Settings.h"
 
 #include <gtest/gtest.h>
@@ -10,11 +9,18 @@ TestLibrary::TestLibrary() : defaults(dir.path() + QStringLiteral("/settings/Bri
     context = std::make_unique<SongContext>(defaults, true, dir.path() + QStringLiteral("/cache/"));
 }
 
-Library& TestLibrary::load() {
+LibraryLoader::Outcome TestLibrary::loadFile(const QString& path) {
     library = std::make_unique<Library>(*context);
     LibraryLoader loader(ui);
-    EXPECT_EQ(loader.load(*library, builder.write()), LibraryLoader::Outcome::Loaded);
-    library->groupAlbums();
-    library->readPlaylistsFrom(loader.document().get());
+    const auto outcome = loader.load(*library, path);
+    if (outcome == LibraryLoader::Outcome::Loaded) {
+        library->groupAlbums();
+        library->readPlaylistsFrom(loader.document().get());
+    }
+    return outcome;
+}
+
+Library& TestLibrary::load() {
+    EXPECT_EQ(loadFile(builder.write()), LibraryLoader::Outcome::Loaded);
     return *library;
 }

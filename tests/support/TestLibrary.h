@@ -6,6 +6,7 @@
 #include "LibraryBuilder.h"
 #include "ScriptedUi.h"
 #include "library/Library.h"
+#include "library/LibraryLoader.h"
 #include "library/SongContext.h"
 #include "platform/Defaults.h"
 
@@ -17,7 +18,9 @@ class TestLibrary {
 public:
     TestLibrary();
 
-    // Loads what the builder holds (again, replacing the library).
+    // Loads a library file as the program does at start-up, replacing the library.
+    LibraryLoader::Outcome loadFile(const QString& path);
+    // Loads what the builder holds, which must load.
     Library& load();
 
     QString folder() const { return dir.path(); }

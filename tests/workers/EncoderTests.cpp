@@ -1,17 +1,13 @@
 #include "support/AudioFixtures.h"
-#include "support/SyncFixture.h"
+#include "support/Helpers.h"
 #include "workers/Encoder.h"
-#include "workers/Mp3Settings.h"
 
 #include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
 #include <chrono>
-#include <csignal>
 #include <thread>
 
 using fixtures::makeTone;
@@ -53,6 +49,7 @@ struct SourceCase {
     QStringList codecArgs;
     int rate, channels;
     int expectedRate, expectedChannels;
+    const char* format = "MP3";
 };
 
 void PrintTo(const SourceCase& c, std::ostream* os) { *os << c.name; }
@@ -62,24 +59,30 @@ protected:
     QTemporaryDir dir;
 };
 
-TEST_P(EncodeSources, BecomeConstantBitRateMp3WithTheWholeDuration) {
+TEST_P(EncodeSources, KeepEverySampleAtTheChosenBitRate) {
     const SourceCase& c = GetParam();
+    const bool mp3 = c.format == std::string_view("MP3");
     const QString source = dir.filePath(QString::fromUtf8(c.file));
     const QString dest = dir.filePath(QStringLiteral("out: é"));  // cache files have no extension; a colon is no protocol
     ASSERT_TRUE(makeTone(source, c.codecArgs, toneSeconds, c.rate, c.channels));
     auto in = probe(source);
     ASSERT_TRUE(in);
-    auto result = encodeAudio(source, dest, mp3At(160));
+    auto result = encodeAudio(source, dest, encodeSettingsFor(QLatin1String(c.format), 160));
     ASSERT_TRUE(result) << result.error().toStdString();
     auto out = probe(dest);
     ASSERT_TRUE(out);
-    EXPECT_EQ(out->codec, u"mp3");
+    EXPECT_EQ(out->codec, mp3 ? u"mp3" : u"aac");
     EXPECT_EQ(out->sampleRate, c.expectedRate);
     EXPECT_EQ(out->channels, c.expectedChannels);
-    EXPECT_NEAR(out->bitRate, 160000, 1000);
+    EXPECT_NEAR(out->bitRate, 160000, mp3 ? 1000 : 25000) << "MP3 at a constant rate";
     EXPECT_NEAR(out->duration, in->duration, 0.1) << "audio lost or added";  // by the headers
-    EXPECT_NE(fixtures::fileBytes(dest, 0, 3), "ID3") << "the muxer must leave tags to the tagger";
-    EXPECT_NE(fixtures::fileBytes(dest, -128, 3), "TAG");
+    const QByteArray bytes = readFile(dest);
+    if (mp3) {
+        EXPECT_NE(bytes.left(3), "ID3") << "the muxer must leave tags to the tagger";
+        EXPECT_NE(bytes.right(128).left(3), "TAG");
+    } else {
+        EXPECT_EQ(bytes.mid(4, 4), "ftyp") << "AAC goes in an MPEG-4 file";
+    }
     expectSourceAudio(dest, c.expectedChannels, c.expectedRate, toneSeconds);
 }
 
@@ -87,14 +90,12 @@ INSTANTIATE_TEST_SUITE_P(
     EncodeKinds, EncodeSources,
     ::testing::Values(SourceCase{"AacStereo", "a.m4a", {"-c:a", "aac", "-b:a", "128k"}, 44100, 2, 44100, 2},
                       SourceCase{"AppleLossless", "a.m4a", {"-c:a", "alac"}, 44100, 2, 44100, 2},
-                      SourceCase{"Wav96k", "a.wav", {"-c:a", "pcm_s24le"}, 96000, 2, 48000, 2},
                       SourceCase{"Wav88k", "a.wav", {}, 88200, 2, 44100, 2},
                       SourceCase{"MonoWav", "Café: Live ♫.wav", {}, 22050, 1, 22050, 1},
-                      SourceCase{"Flac", "a.flac", {}, 48000, 2, 48000, 2},
-                      SourceCase{"Aiff", "a.aiff", {}, 32000, 2, 32000, 2},
                       SourceCase{"Mp3", "a.mp3", {"-c:a", "libmp3lame", "-b:a", "192k"}, 44100, 2, 44100, 2},
                       SourceCase{"UnsupportedRate", "a.wav", {}, 37800, 1, 32000, 1},
-                      SourceCase{"Surround", "a.wav", {}, 48000, 6, 48000, 2}),
+                      SourceCase{"Surround", "a.wav", {}, 48000, 6, 48000, 2},
+                      SourceCase{"AacFromWav96k", "a.wav", {"-c:a", "pcm_s24le"}, 96000, 2, 48000, 2, "AAC"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class Encode : public ::testing::Test {
@@ -112,22 +113,6 @@ protected:
     QTemporaryDir dir;
 };
 
-TEST_F(Encode, AacOutputIsAnM4a) {
-    const QString source = tone(QStringLiteral("hi.wav"), toneSeconds, 96000);
-    const QString dest = dir.filePath(QStringLiteral("out.m4a"));
-    auto result = encodeAudio(source, dest, encodeSettingsFor(QStringLiteral("AAC"), 128));
-    ASSERT_TRUE(result) << result.error().toStdString();
-    auto out = probe(dest);
-    ASSERT_TRUE(out);
-    EXPECT_EQ(out->codec, u"aac");
-    EXPECT_EQ(out->sampleRate, 48000);
-    EXPECT_EQ(out->channels, 2);
-    EXPECT_NEAR(out->bitRate, 128000, 20000);
-    EXPECT_NEAR(out->duration, toneSeconds, 0.1);
-    EXPECT_EQ(fixtures::fileBytes(dest, 4, 4), "ftyp");
-    expectSourceAudio(dest, 2, 48000, toneSeconds);
-}
-
 TEST_F(Encode, UnreadableSourcesFailAndLeaveNothing) {
     QByteArray noise(20000, '\0');
     for (int i = 0; i < noise.size(); ++i) noise[i] = char((i * 7919 + 13) ^ (i >> 3));
@@ -136,7 +121,6 @@ TEST_F(Encode, UnreadableSourcesFailAndLeaveNothing) {
     Fifo fifo(dir.filePath(QStringLiteral("fifo.m4a")));
     const std::pair<QString, const char*> sources[] = {{junkFile(QStringLiteral("noise.m4a"), noise), "Invalid data"},
                                                        {dir.filePath(QStringLiteral("missing.m4a")), "No such file"},
-                                                       {junkFile(QStringLiteral("notes.txt"), "Shopping list:\n- milk\n- bread\n"), ""},
                                                        {video, "no audio stream"},
                                                        // never opened: FFmpeg would wait on a FIFO for ever
                                                        {fifo.path(), "a FIFO, not a regular file"},
@@ -152,16 +136,10 @@ TEST_F(Encode, UnreadableSourcesFailAndLeaveNothing) {
     }
 }
 
-TEST_F(Encode, UnusableSettingsOrDestinationFail) {
+TEST_F(Encode, AnUnusableDestinationFailsAndTheSourceIsNeverOverwritten) {
     const QString source = tone(QStringLiteral("a.wav"));
-    EncodeSettings broken;
-    broken.mp3Settings = makeMp3SettingsContainer(160).left(50);
-    auto result = encodeAudio(source, dir.filePath(QStringLiteral("out.mp3")), broken);
-    ASSERT_FALSE(result);
-    EXPECT_FALSE(exists(dir.filePath(QStringLiteral("out.mp3"))));
-
     const QString nowhere = dir.filePath(QStringLiteral("no such folder/out.mp3"));
-    result = encodeAudio(source, nowhere, mp3At(160));
+    auto result = encodeAudio(source, nowhere, mp3At(160));
     ASSERT_FALSE(result);
     EXPECT_TRUE(result.error().startsWith(u"cannot create '" + nowhere + u"'")) << result.error().toStdString();
 
@@ -173,7 +151,7 @@ TEST_F(Encode, UnusableSettingsOrDestinationFail) {
 // The output grows while encoding, so a progress display can follow it, and
 // cancelling stops the work and removes what was written.
 TEST_F(Encode, OutputGrowsAsItGoesAndCancellingRemovesIt) {
-    const QString source = tone(QStringLiteral("long.wav"), 180);
+    const QString source = tone(QStringLiteral("long.wav"), 60);
     const QString dest = dir.filePath(QStringLiteral("out"));
     std::atomic<bool> cancel = false, done = false;
     std::expected<void, QString> result;
@@ -203,16 +181,8 @@ TEST_F(Encode, OutputGrowsAsItGoesAndCancellingRemovesIt) {
 TEST_F(Encode, AWriteFailureMidwayRemovesThePartialFile) {
     const QString source = tone(QStringLiteral("a.wav"), 20);
     const QString dest = dir.filePath(QStringLiteral("out.mp3"));
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = old;
-    small.rlim_cur = 100000;  // about 5 s at 160 kbit/s
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    auto result = encodeAudio(source, dest, mp3At(160));
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
-
+    std::expected<void, QString> result;
+    withFileSizeLimit(100000, [&] { result = encodeAudio(source, dest, mp3At(160)); });  // about 5 s at 160 kbit/s
     ASSERT_FALSE(result);
     EXPECT_TRUE(result.error().startsWith(u"cannot write '" + dest + u"'")) << result.error().toStdString();
     EXPECT_FALSE(exists(dest));

@@ -2,7 +2,6 @@
 // sends, in which order, on which thread, and what the controller redraws.
 
 #include "app/Controller.h"
-#include "library/PathUtils.h"
 #include "library/Song.h"
 #include "platform/FileSystem.h"
 #include "support/SyncFixture.h"

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <span>
 #include <vector>
 
 namespace {
@@ -69,12 +70,10 @@ TEST(RecordList, TheIndexesNeverChangeTheContentsTheOrderOrTheTotals) {
             ASSERT_EQ(list.snapshot(), expected);
             ASSERT_EQ(list.size(), plain.size());
             ASSERT_EQ(list.totalWeight(), total) << "round " << round << ", step " << step;
-            for (const QString& p : paths)
-                if (!p.isEmpty())
-                    ASSERT_EQ(list.countTo(p), std::count_if(plain.begin(), plain.end(), [&](const auto& e) { return e.first->to == p; }));
-            for (Song* s : songs)
-                if (s)
-                    ASSERT_EQ(list.containsSong(s), std::any_of(plain.begin(), plain.end(), [&](const auto& e) { return e.first->song == s; }));
+            for (const QString& p : paths.first(4))  // the paths that are not empty
+                ASSERT_EQ(list.countTo(p), std::count_if(plain.begin(), plain.end(), [&](const auto& e) { return e.first->to == p; }));
+            for (Song* s : std::span(songs).subspan(1))  // the songs that are not null
+                ASSERT_EQ(list.containsSong(s), std::any_of(plain.begin(), plain.end(), [&](const auto& e) { return e.first->song == s; }));
         }
     }
 }

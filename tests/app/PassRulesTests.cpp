@@ -112,4 +112,21 @@ TEST_F(PassRules, ABusyCopierEmptiesTheListsAndThePassIsRetriedUntilItIsIdle) {
     EXPECT_EQ(sizes(), (Sizes{3, 0, 0, 0, 4})) << "planned once the copier is idle; requests ahead of time stay";
 }
 
+// Which mounts concern the player is a test on the text: a volume PLAYER
+// counts for a player on "PLAYER 2", another does not, and without a player
+// none does. Whether it is mounted then is the volume's own answer.
+TEST(PlayerMounts, OnlyMountsThatConcernThePlayerCountAndAMissingVolumeIsNoPlayer) {
+    SyncFixture f;
+    auto c = f.controller();
+    ASSERT_TRUE(c->mounted());
+    ASSERT_TRUE(f.lib.defaults.set("pathToPlayer", QString(f.volume + QStringLiteral(" 2/Music")).toStdString()));
+    EXPECT_TRUE(c->volume().concerns(f.volume));
+    EXPECT_FALSE(c->volume().concerns(f.volume.chopped(6) + QStringLiteral("OTHER")));
+    c->setMounted(false);
+    c->diskMounted(f.volume);
+    EXPECT_FALSE(c->mounted()) << "an empty or missing mount point is no player";
+    ASSERT_TRUE(f.lib.defaults.remove("pathToPlayer"));
+    EXPECT_FALSE(c->volume().concerns(f.volume));
+}
+
 }  // namespace

@@ -1,5 +1,6 @@
-#include "platform/Defaults.h"
-#include "platform/plist/Plist.h"
+// The command line as a user without the window drives it, on a plain folder
+// that stands in for the player.
+
 #include "support/CliWorld.h"
 
 #include <QDir>
@@ -17,8 +18,7 @@ using S = QStringList;
 
 namespace {
 
-// The command line as a user without the window drives it.
-class CliSelect : public ::testing::Test {
+class Cli : public ::testing::Test {
 protected:
     void SetUp() override {
         x1 = w.builder.addTrack({{"Album", "X"}, {"Name", "First"}, {"Track Number", 1}});
@@ -36,13 +36,12 @@ protected:
         EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
         return QJsonDocument::fromJson(r.out.toUtf8()).object().value(QStringLiteral("items")).toArray();
     }
-    std::string id(int track) const { return w.builder.persistentIdOf(track).toStdString(); }
 
     CliWorld w{CliWorld::Player::Folder};
     int x1, x2, loose, twin1, twin2;
 };
 
-TEST_F(CliSelect, ChoosingWhatGoesOnThePlayerIsSavedAndRestored) {
+TEST_F(Cli, ChoosingWhatGoesOnThePlayerIsSavedAndRestored) {
     ASSERT_TRUE(w.ok({{"select", "add-playlist", "Road"}, {"select", "add-album", "x"} /* names are found without regard to case */,
                       {"select", "add-song", "Loose"}, {"select", "check", "X", "2", "off"}, {"select", "mode", "Road", "as-albums"}}));
     QJsonArray items = listed();
@@ -54,20 +53,11 @@ TEST_F(CliSelect, ChoosingWhatGoesOnThePlayerIsSavedAndRestored) {
     EXPECT_EQ(album.value(QStringLiteral("tracks")).toArray()[1].toObject().value(QStringLiteral("checked")).toInt(), 0);
     EXPECT_EQ(items[2].toObject().value(QStringLiteral("name")).toString(), QStringLiteral("Loose"));
 
-    // Exactly the stored forms the window uses.
-    Defaults stored(w.settingsFile());
-    ASSERT_TRUE(stored.load());
-    const Object wanted = stored.object("wantedStuff").value_or(Object());
-    EXPECT_EQ(*wanted.find("wantedPlaylists"), Object(Object::Array{Object(Object::Dict{{"persistentID", "P1"}, {"mode", 1}})}));
-    EXPECT_EQ(*wanted.find("wantedSongs"), Object(Object::Array{id(loose)}));
-    EXPECT_EQ(*wanted.find("wantedAlbums"),
-              Object(Object::Array{Object(Object::Dict{{"Name", "X"}, {"avoidTracks", Object(Object::Array{id(x2)})}, {"matchDisabled", false}})}));
-
     ASSERT_TRUE(w.ok({{"select", "remove", "Road"}}));
     EXPECT_EQ(listed().size(), 2);
 }
 
-TEST_F(CliSelect, AmbiguousAndUnknownNamesAreRefusedWithNothingWritten) {
+TEST_F(Cli, AmbiguousAndUnknownNamesAreRefusedWithNothingWritten) {
     ASSERT_TRUE(w.ok({{"select", "list"}}));
     QByteArray before = w.settingsBytes();
     RunResult r = w.run({"select", "add-playlist", "Same"});
@@ -85,7 +75,7 @@ TEST_F(CliSelect, AmbiguousAndUnknownNamesAreRefusedWithNothingWritten) {
     EXPECT_EQ(w.settingsBytes(), before);
 }
 
-TEST_F(CliSelect, SettingsAreTypedAndBadValuesRefused) {
+TEST_F(Cli, SettingsAreTypedAndBadValuesRefused) {
     QDir(w.playerFolder()).removeRecursively();
     ASSERT_TRUE(w.ok({{"config", "set", "convertToBitrate", "192"}, {"config", "set", "createArtistSubfolders", "yes"},
                       {"config", "set", "pathToPlayer", w.playerFolder() + u'/'}}));
@@ -113,7 +103,7 @@ TEST_F(CliSelect, SettingsAreTypedAndBadValuesRefused) {
 
 // The library as other programs read it: every song once with the values the
 // list shows, and albums and playlists naming their songs by ID.
-TEST_F(CliSelect, TheLibraryAsJsonGivesEachSongWithItsAlbumsAndPlaylists) {
+TEST_F(Cli, TheLibraryAsJsonGivesEachSongWithItsAlbumsAndPlaylists) {
     const QString odd = QStringLiteral("Tab\there \"quoted\" back\\slash 🎵");
     int x3 = w.builder.addTrack({{"Album", "X"}, {"Name", odd.toStdString()}, {"Track Number", 3}}, true, 1234);
     int nameless = w.builder.addTrack({{"Album", "Y"}, {"Name", Object()}});
@@ -149,11 +139,33 @@ TEST_F(CliSelect, TheLibraryAsJsonGivesEachSongWithItsAlbumsAndPlaylists) {
     EXPECT_EQ(tracksOf("playlists", QStringLiteral("Road")), (S{pid(x1), pid(loose)}));
 }
 
-TEST_F(CliSelect, AMissingLibraryIsAnErrorWithTheAlertText) {
-    w.useLibrary(w.dir.path() + QStringLiteral("/none.xml"));
-    RunResult r = w.run({"library", "--json"});
-    EXPECT_NE(r.exitCode, 0);
-    EXPECT_TRUE(r.err.contains(QStringLiteral("iTunes Library not found"))) << r.err.toStdString();
+TEST_F(Cli, APlayerThatIsNotThereOrIsNoVolumeIsAClearError) {
+    RunResult none = w.run({"sync"});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_TRUE(none.err.contains(QStringLiteral("no player is chosen"))) << none.err.toStdString();
+    ASSERT_TRUE(w.ok({{"config", "set", "pathToPlayer", w.volumesFolder() + QStringLiteral("GONE/Music")}}));
+    RunResult gone = w.run({"sync"});
+    EXPECT_EQ(gone.exitCode, 1);
+    EXPECT_TRUE(gone.err.contains(QStringLiteral("not mounted"))) << gone.err.toStdString();
+
+    // A folder that stands for a player is no volume to eject.
+    ASSERT_TRUE(w.ok({{"config", "set", "pathToPlayer", w.playerFolder()}}));
+    RunResult eject = w.run({"eject"});
+    EXPECT_EQ(eject.exitCode, 1);
+    EXPECT_TRUE(eject.err.contains(QStringLiteral("Eject failed: Brisle was unable to eject your player.")) &&
+                eject.err.contains(QStringLiteral("not on a volume")))
+        << eject.err.toStdString();
+    EXPECT_TRUE(QFileInfo(w.playerFolder()).isDir()) << "nothing changes";
+}
+
+TEST_F(Cli, FilesThatCannotBeCopiedAreNamedAndTheExitFails) {
+    ASSERT_TRUE(w.ok({{"config", "set", "pathToPlayer", w.playerFolder()}, {"select", "add-album", "X"}, {"select", "add-album", "Y"}}));
+    // A file of the user's stands where the album's folder would go.
+    ASSERT_TRUE(writeFile(w.playerFolder() + QStringLiteral("/X"), {}));
+    RunResult r = w.run({"sync"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("X/01 First.mp3"))) << r.err.toStdString();
+    EXPECT_EQ(w.playerFileNames(), (std::set<QString>{"X", "Y/01 Twin.mp3"})) << "the user's file is left alone";
 }
 
 }  // namespace
