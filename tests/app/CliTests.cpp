@@ -84,7 +84,7 @@ TEST_F(Cli, SettingsAreTypedAndBadValuesRefused) {
     for (const S& bad : {S{"config", "set", "convertToBitrate", "fast"}, S{"config", "set", "convertToBitrate", "5000"},
                          S{"config", "set", "sortFilesOnDisk", "maybe"}, S{"config", "set", "noSuchKey", "1"},
                          S{"config", "set", "wantedStuff", "x"}, S{"config", "set", "pathToPlayer", "/home/me/Music"},
-                         S{"config", "set", "playerProfile", "Toaster"}}) {
+                         S{"config", "set", "playerProfile", "Toaster"}, S{"config", "set", "convertToFormat", "OGG"}}) {
         RunResult r = w.run(bad);
         EXPECT_EQ(r.exitCode, 2) << bad.join(u' ').toStdString();
         EXPECT_FALSE(r.err.isEmpty());

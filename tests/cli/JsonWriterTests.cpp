@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <limits>
 
 namespace {
 
@@ -57,8 +56,6 @@ TEST(JsonWriter, AnyStringGivesValidJsonThatReadsBackAsItsText) {
         json.endObject();
         json.field("nan", std::nan(""));
         json.field("infinity", HUGE_VAL);
-        json.field("least", std::numeric_limits<qint64>::min());
-        json.field("real", 0.1);
         json.endObject();
         ASSERT_EQ(json.finish(), 0);
     }
@@ -82,8 +79,6 @@ TEST(JsonWriter, AnyStringGivesValidJsonThatReadsBackAsItsText) {
     }
     EXPECT_TRUE(doc.value(u"nan").isNull());
     EXPECT_TRUE(doc.value(u"infinity").isNull());
-    EXPECT_EQ(doc.value(u"least").toInteger(), std::numeric_limits<qint64>::min());
-    EXPECT_EQ(doc.value(u"real").toDouble(), 0.1);
 }
 
 TEST(JsonWriter, OutputThatCannotBeWrittenIsReported) {

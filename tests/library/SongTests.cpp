@@ -150,16 +150,6 @@ TEST_F(SongRules, AnswersFromThePathsBytesAreThoseOfItsText) {
 
 // ---- names that become files and folders ----
 
-TEST(PathUtils, BadCharactersBecomeUnderscoresAndComponentsAreSplit) {
-    for (auto [name, safe] : std::vector<std::pair<const char*, const char*>>{
-             {"a?b:c/d", "a_b_c_d"}, {" .Hidden\\*\"é ", " .Hidden\\*\"é "}, {".", "_"}, {"..", "__"}, {"...", "..."}})
-        EXPECT_EQ(stringByReplacingBadChars(QString::fromUtf8(name)), QString::fromUtf8(safe)) << name;
-    EXPECT_EQ(pathByRemovingLastComponent(QStringLiteral("/Volumes/PLAYER/Music/a.mp3")), QStringLiteral("/Volumes/PLAYER/Music"));
-    EXPECT_EQ(pathByRemovingLastComponent(QStringLiteral("/a")), QString());
-    EXPECT_EQ(pathByRemovingLastComponent(QStringLiteral("/a/b/")), QStringLiteral("/a"));
-    EXPECT_EQ(hiddenPath(QStringLiteral("/Volumes/PLAYER/Music/a.mp3")), QStringLiteral("/Volumes/PLAYER/Music/._a.mp3"));
-}
-
 TEST_F(SongRules, NoNameCanLeadOutOfThePlayerFolder) {
     SongContext context(defaults, true, QString());
     const QString player = QStringLiteral("/Volumes/PLAYER/Music");

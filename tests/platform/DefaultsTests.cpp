@@ -1,5 +1,6 @@
 #include "platform/Defaults.h"
 #include "platform/FileSystem.h"
+#include "platform/Settings.h"
 #include "platform/plist/Plist.h"
 #include "support/Helpers.h"
 
@@ -67,6 +68,26 @@ TEST_F(DefaultsStore, ADamagedFileIsSetAsideNotOverwritten) {
     // A file that is a property list but not a dictionary is damaged too.
     ASSERT_TRUE(fsys::writeFileAtomically(file(), QByteArray::fromStdString(plist::writeXml(Object(Object::Array{})))));
     EXPECT_FALSE(Defaults(file()).load());
+}
+
+TEST(Settings, EveryProfilesFolderChoicesSurviveTheRoundTripThroughTheFile) {
+    QTemporaryDir dir;
+    Defaults d(dir.path() + QStringLiteral("/s.plist"));
+    d.registerDefaults(settings::registeredDefaults());
+    // The registered defaults show as album 1, playlist 1, song 2.
+    EXPECT_EQ(settings::folderChoices(d), (settings::FolderChoices{1, 1, 2}));
+    for (int album = 0; album < 3; ++album)
+        for (int playlist = 0; playlist < 4; ++playlist)
+            for (int song = 0; song < 3; ++song) {
+                settings::FolderChoices c{album, playlist, song};
+                ASSERT_TRUE(d.set(settings::folderKeys(c)));
+                EXPECT_EQ(settings::folderChoices(d), c) << album << playlist << song;
+            }
+    const settings::PlayerProfile* sony = settings::playerProfile(QStringLiteral("Sony Ericsson phone"));
+    ASSERT_TRUE(sony);
+    EXPECT_EQ(sony->path, QStringLiteral("/MP3/"));
+    EXPECT_EQ(sony->folders, (settings::FolderChoices{2, 3, 2}));
+    EXPECT_EQ(settings::playerProfile(settings::kCustomProfile), nullptr);
 }
 
 }  // namespace

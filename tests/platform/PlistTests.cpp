@@ -115,22 +115,6 @@ TEST(PlistXmlErrors, MismatchedAndMisplacedElements) {
 
 // ---- XML: chunked reading ----
 
-TEST(PlistXmlChunks, TokensLongerThanAChunkMakeTheBufferGrow) {
-    std::string longString(kChunk + kChunk / 2, 'x');
-    longString[12345] = 'y';
-    std::string b64;
-    for (std::size_t i = 0; i < kChunk / 3 + 3; ++i) b64 += "Wlpa";  // "ZZZ" each
-    std::string text = wrap("<dict><key>before</key><integer>1</integer><!-- " + std::string(kChunk, '-') + "! -->"
-                            "<key>long</key><string>" + longString + "&amp;</string>"
-                            "<key>" + std::string(kChunk + 3, 'k') + "</key><data>" + b64 + "</data><key>after</key><true/></dict>");
-    ASSERT_GT(text.size(), 3 * kChunk);
-    auto doc = readThroughFile(text);
-    ASSERT_TRUE(doc.has_value()) << doc.error().message;
-    EXPECT_EQ(plist::toObject(doc->root()),
-              Object(Object::Dict{{"before", 1}, {"long", longString + "&"},
-                                  {std::string(kChunk + 3, 'k'), Object::Data{std::string(3 * (kChunk / 3 + 3), 'Z')}}, {"after", true}}));
-}
-
 // A dict with every kind of token; `i` varies the lengths.
 void appendEntries(std::string& text, Object::Array& all, int i) {
     std::string n = std::to_string(i), sec = (i % 60 < 10 ? "0" : "") + std::to_string(i % 60);

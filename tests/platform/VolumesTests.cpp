@@ -1,9 +1,6 @@
-#include "platform/VolumeMonitor.h"
 #include "platform/Volumes.h"
 
-#include "support/Helpers.h"
-
-#include <QSocketNotifier>
+#include <QStringList>
 
 #include <gtest/gtest.h>
 
@@ -87,23 +84,4 @@ TEST(VolumeMountTable, TheFatFamilyFollowsTypeAndSource) {
     EXPECT_TRUE(fat("fuseblk", "exfat", 8)) << "a driver that names itself as the source";
     for (const char* type : {"ext4", "tmpfs", "ntfs3", "fuse.sshfs", "btrfs", "iso9660"}) EXPECT_FALSE(fat(type)) << type;
     EXPECT_FALSE(fat("fuseblk", "/dev/fat-device-nonexistent", 0)) << "a device path is not a kind";
-}
-
-TEST(VolumeMonitorIdle, WakesOnlyWhenTheMountTableChanges) {
-    // The mount table is always readable; a monitor woken for that would spin.
-    // Other processes may mount meanwhile, so count the wake-ups that found
-    // the table as it was.
-    VolumeMonitor monitor;
-    auto* notifier = monitor.findChild<QSocketNotifier*>();
-    ASSERT_NE(notifier, nullptr);
-    auto table = [] { return readFile(QStringLiteral("/proc/self/mountinfo")); };
-    QByteArray last = table();
-    int idleWakeups = 0;
-    QObject::connect(notifier, &QSocketNotifier::activated, [&] {
-        QByteArray now = table();
-        if (now == last) ++idleWakeups;
-        last = now;
-    });
-    waitUntil([] { return false; }, 300);
-    EXPECT_LE(idleWakeups, 3);
 }

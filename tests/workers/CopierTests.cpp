@@ -201,12 +201,4 @@ TEST_F(Copying, RecordsThatPointOutsideThePlayerAreRefused) {
     EXPECT_TRUE(recorded().isEmpty());
 }
 
-TEST_F(Copying, ASongThatAwaitsConversionIsPassedOver) {
-    ASSERT_TRUE(song(f.four)->needsConversion());
-    add(&WorkLists::toCopyList, {copy(f.four, QStringLiteral("B/Y/01 Four.mp3")), copy(f.one, QStringLiteral("A/X/01 One.mp3"))});
-    pass();
-    EXPECT_EQ(treeOf(f.player), (QStringList{"A/", "A/X/", "A/X/01 One.mp3"}));
-    EXPECT_EQ(count(&WorkLists::toCopyList), 1u);
-}
-
 }  // namespace

@@ -178,14 +178,4 @@ TEST_F(Encode, OutputGrowsAsItGoesAndCancellingRemovesIt) {
     EXPECT_FALSE(exists(dest));
 }
 
-TEST_F(Encode, AWriteFailureMidwayRemovesThePartialFile) {
-    const QString source = tone(QStringLiteral("a.wav"), 20);
-    const QString dest = dir.filePath(QStringLiteral("out.mp3"));
-    std::expected<void, QString> result;
-    withFileSizeLimit(100000, [&] { result = encodeAudio(source, dest, mp3At(160)); });  // about 5 s at 160 kbit/s
-    ASSERT_FALSE(result);
-    EXPECT_TRUE(result.error().startsWith(u"cannot write '" + dest + u"'")) << result.error().toStdString();
-    EXPECT_FALSE(exists(dest));
-}
-
 }  // namespace
