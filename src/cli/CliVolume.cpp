@@ -89,7 +89,11 @@ int volumesCommand(const Options& o) {
     return 0;
 }
 
-int sortCommand(const Options& o) {
+namespace {
+
+// Sort and eject: the player must be in step with the selection and this
+// process must hold it; then the job runs and is waited for.
+int volumeJob(const Options& o, const QString& what, void (Controller::*start)(), const std::function<QString(Controller&)>& done) {
     Session session(o);
     Controller& c = session.controller();
     c.setReadOnly();
@@ -98,25 +102,22 @@ int sortCommand(const Options& o) {
         fail(claimed.error());
         return 1;
     }
-    if (!readyForEjectOrSort(session, QStringLiteral("sort"))) return 1;
-    if (!waitFor(c, [&] { c.sortFiles(); })) return 1;
-    print(QStringLiteral("The folders of %1 are written in sorted order.").arg(c.pathToPlayer()));
+    if (!readyForEjectOrSort(session, what)) return 1;
+    if (!waitFor(c, [&] { (c.*start)(); })) return 1;
+    print(done(c));
     return 0;
 }
 
+}  // namespace
+
+int sortCommand(const Options& o) {
+    return volumeJob(o, QStringLiteral("sort"), &Controller::sortFiles,
+                     [](Controller& c) { return QStringLiteral("The folders of %1 are written in sorted order.").arg(c.pathToPlayer()); });
+}
+
 int ejectCommand(const Options& o) {
-    Session session(o);
-    Controller& c = session.controller();
-    c.setReadOnly();
-    if (!session.restore()) return 1;
-    if (auto claimed = c.claimPlayer(); !claimed) {
-        fail(claimed.error());
-        return 1;
-    }
-    if (!readyForEjectOrSort(session, QStringLiteral("eject"))) return 1;
-    if (!waitFor(c, [&] { c.eject(); })) return 1;
-    print(QStringLiteral("%1 can be removed now.").arg(driveNameFromPath(c.pathToPlayer())));
-    return 0;
+    return volumeJob(o, QStringLiteral("eject"), &Controller::eject,
+                     [](Controller& c) { return QStringLiteral("%1 can be removed now.").arg(driveNameFromPath(c.pathToPlayer())); });
 }
 
 }  // namespace cli
