@@ -1,4 +1,3 @@
-#include "library/PathUtils.h"
 #include "library/Song.h"
 #include "library/SongContext.h"
 #include "platform/Defaults.h"
