@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh release
 
 demo="$PWD/build/demo"
-brisle="$PWD/build/release/src/app/brisle"
+brisle="$PWD/build/release/src/brisle"
 python3 examples/make-demo-library.py "$demo/library"
 library="$demo/library/iTunes Music Library.xml"
 
