@@ -5,9 +5,18 @@
 
 namespace {
 
-QString withFatRules(QString name, bool fat) {
+// FAT and exFAT refuse these characters and control characters in names.
+// Linux's vfat and exfat drivers also strip a trailing "." and refuse a
+// trailing " ": a folder named so would stand under another name than the
+// planned one and be copied again on every pass.
+QString withFatRules(QString name, bool fat, bool component) {
     if (!fat) return name;
+    if (component && (name.endsWith(u'.') || name.endsWith(u' '))) name.back() = u'_';
     for (QChar& c : name) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f) {
+            c = u'_';
+            continue;
+        }
         switch (c.unicode()) {
         case u'"':
         case u'*':
@@ -31,11 +40,12 @@ QString SongContext::folderName(const QString& name) const {
     // An empty name would join into "a//b", a path the player listing never
     // gives back, so the song would be copied again on every pass.
     if (name.isEmpty()) return QStringLiteral("_");
-    return withFatRules(stringByReplacingBadChars(name), fatNames());
+    return withFatRules(stringByReplacingBadChars(name), fatNames(), true);
 }
 
+// A part of a file name: the extension follows, so its end is no name's end.
 QString SongContext::fileNamePart(const QString& name) const {
-    return withFatRules(stringByReplacingBadChars(name), fatNames());
+    return withFatRules(stringByReplacingBadChars(name), fatNames(), false);
 }
 
 QString sizeText(quint64 bytes) {
