@@ -356,7 +356,9 @@ private:
             if (result_.wantedByLayout.value(w.path) == w.item) order.emplace_back(rank.value(w.item), &w.path);
         std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
         // Each path is here once: an item lays a path out once, and only the
-        // last item that laid it out keeps it.
+        // last item that laid it out keeps it. A song wanted at two paths is
+        // converted once: both copies come from the one cache file.
+        QSet<const Song*> converting;
         for (const auto& [itemRank, pathPtr] : order) {
             if (cancelled()) return;
             const QString& path = *pathPtr;
@@ -370,8 +372,10 @@ private:
                 present_.take(used);
                 continue;
             }
-            if (song->needsConversion() && !song->isCached() && song != input_.convertingSong)
+            if (song->needsConversion() && !song->isCached() && song != input_.convertingSong && !converting.contains(song)) {
+                converting.insert(song);
                 result_.conversions.push_back({WorkRecord::conversion(song, path)});
+            }
             result_.copies.push_back({WorkRecord::copy(song, song->copyFromPath(), path), song->copiedSize()});
         }
     }

@@ -28,7 +28,7 @@ protected:
         return nullptr;
     }
 
-    // "album X:One" (only One ticked), "album X", "playlist P1",
+    // "album X:One" (only One ticked), "album X", "playlist P1" (Mix: Two, One), "playlist P2" (Road: Four),
     // "playlist P1 as albums", "song Four".
     void want(const QStringList& items) {
         const Library& library = *f.lib.library;
@@ -169,6 +169,11 @@ const PlanCase kPlanCases[] = {
      {"A/X/01 One.mp3=One", "Mix/02 One.mp3=One"},
      {"album X:One", "playlist P1"},
      {{"copy Mix/01 Two.mp3 (Two)"}, {}, {"A/X/01 One.mp3=One", "Mix/02 One.mp3=One"}}},
+    {"ASongToConvertWantedAtTwoPathsIsConvertedOnce",
+     {},
+     {},
+     {"song Four", "playlist P2"},
+     {{"convert Road/01 Four.mp3", "copy B/Y/01 Four.mp3 (Four)", "copy Road/01 Four.mp3 (Four)"}}},
     {"RecordsOutsideThePlayerAreForgottenAndNeverTouched",
      {"../outside.mp3", "../MusicX/a.mp3"},
      {"/etc/passwd=One", "../outside.mp3=Two", "../MusicX/a.mp3=Three", "A/../../outside.mp3=One"},

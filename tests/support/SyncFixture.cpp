@@ -31,6 +31,7 @@ SyncFixture::SyncFixture(const QString& volumePath) {
     three = track("Three", "A", "X", 3, "MPEG audio file");
     four = track("Four", "B", "Y", 1, "AAC audio file");
     lib.builder.addPlaylist(QStringLiteral("Mix"), QStringLiteral("P1"), {two, one});
+    lib.builder.addPlaylist(QStringLiteral("Road"), QStringLiteral("P2"), {four});
     lib.load();
 }
 
