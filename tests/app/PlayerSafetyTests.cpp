@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -83,7 +84,7 @@ TEST(PlayerSafety, APlayerUnmountedLazilyMidSyncStopsTheSync) {
     t.start();
     while (w.playerFiles().size() < 3 && t.elapsed() < 60000 && sync.state() != QProcess::NotRunning) QThread::msleep(20);
     ASSERT_NE(sync.state(), QProcess::NotRunning) << "the sync ended before the volume could be pulled";
-    QProcess::execute(QStringLiteral("fusermount"), {QStringLiteral("-u"), QStringLiteral("-z"), w.fat()->volumePath()});
+    ASSERT_EQ(QProcess::execute(QStandardPaths::findExecutable(QStringLiteral("fusermount3")), {QStringLiteral("-u"), QStringLiteral("-z"), w.fat()->volumePath()}), 0);
     ASSERT_TRUE(sync.waitForFinished(60000));
     EXPECT_NE(sync.exitCode(), 0);
     EXPECT_TRUE(QDir(w.fat()->volumePath()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))

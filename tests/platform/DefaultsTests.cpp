@@ -83,11 +83,6 @@ TEST(Settings, EveryProfilesFolderChoicesSurviveTheRoundTripThroughTheFile) {
                 ASSERT_TRUE(d.set(settings::folderKeys(c)));
                 EXPECT_EQ(settings::folderChoices(d), c) << album << playlist << song;
             }
-    const settings::PlayerProfile* sony = settings::playerProfile(QStringLiteral("Sony Ericsson phone"));
-    ASSERT_TRUE(sony);
-    EXPECT_EQ(sony->path, QStringLiteral("/MP3/"));
-    EXPECT_EQ(sony->folders, (settings::FolderChoices{2, 3, 2}));
-    EXPECT_EQ(settings::playerProfile(settings::kCustomProfile), nullptr);
 }
 
 }  // namespace
