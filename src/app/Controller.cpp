@@ -20,6 +20,7 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
@@ -254,6 +255,12 @@ std::expected<std::unique_ptr<QLockFile>, QString> takeLock(const QString& file,
     QString host, app;
     if (lock->error() == QLockFile::LockFailedError && lock->getLockInfo(&pid, &host, &app))
         return std::unexpected(QStringLiteral("%1 is in use by another Brisle (process %2); try again when it has finished").arg(what).arg(pid));
+    // A holder killed while writing its lock leaves it unreadable; a live one
+    // writes it at once, so an unreadable lock of some age is nobody's.
+    if (lock->error() == QLockFile::LockFailedError && QFileInfo(file).lastModified().msecsTo(QDateTime::currentDateTime()) > 2000) {
+        lock->removeStaleLockFile();
+        if (lock->tryLock(0)) return lock;
+    }
     return std::unexpected(QStringLiteral("%1 could not be locked (%2)").arg(what, file));
 }
 
