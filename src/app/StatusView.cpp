@@ -1,5 +1,7 @@
 #include "StatusView.h"
 
+#include "library/SongContext.h"
+
 namespace {
 
 const QChar kEllipsis(0x2026);
@@ -9,8 +11,6 @@ QString counted(std::size_t n, const char* one, const char* many) {
 }
 
 }  // namespace
-
-QString megabytes(quint64 bytes) { return QString::asprintf("%.1f", double(float(bytes)) * 9.53674316e-07); }
 
 StatusView computeStatus(const StatusInputs& in) {
     StatusView v;
@@ -54,11 +54,11 @@ StatusView computeStatus(const StatusInputs& in) {
     if (in.sizes) {
         quint64 room = in.sizes->freeBytes + in.bytesFreed;
         if (in.bytesToCopy <= room) {
-            v.freeSpace = QStringLiteral("%1 MB available").arg(megabytes(room - in.bytesToCopy));
+            v.freeSpace = sizeText(room - in.bytesToCopy) + QStringLiteral(" available");
             v.barMaximum = double(in.sizes->totalBytes);
             v.barValue = double(in.sizes->totalBytes) - double(room - in.bytesToCopy);
         } else {
-            v.freeSpace = QStringLiteral("%1 MB over").arg(megabytes(in.bytesToCopy - room));
+            v.freeSpace = sizeText(in.bytesToCopy - room) + QStringLiteral(" over");
             v.barDeterminate = false;
         }
     }

@@ -44,6 +44,3 @@ struct StatusInputs {
 };
 
 StatusView computeStatus(const StatusInputs& in);
-
-// "%.1f" megabytes through single precision, as sizes are shown.
-QString megabytes(quint64 bytes);
