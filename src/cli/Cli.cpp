@@ -98,6 +98,12 @@ bool Session::restore() {
     return true;
 }
 
+bool claimPlayer(Controller& c) {
+    auto claimed = c.claimPlayer();
+    if (!claimed) fail(claimed.error());
+    return bool(claimed);
+}
+
 void fail(const QString& message) { std::fprintf(stderr, "brisle: %s\n", qPrintable(message)); }
 
 void print(const QString& text) {

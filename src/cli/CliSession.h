@@ -40,6 +40,8 @@ private:
 };
 
 void fail(const QString& message);
+// Takes the player and the cache for this process, or says who holds them.
+bool claimPlayer(Controller& c);
 void print(const QString& text);
 // Ends a JSON document on standard output; answers the exit status.
 int finishJson(JsonWriter& json);

@@ -155,10 +155,7 @@ int syncCommand(const Options& o) {
         return 0;
     }
 
-    if (auto claimed = c.claimPlayer(); !claimed) {
-        fail(claimed.error());
-        return 1;
-    }
+    if (!claimPlayer(c)) return 1;
     SignalWatcher signals;
     c.startWorkers();
     session.ui().showProgressOf(&c);
@@ -287,10 +284,7 @@ int watchCommand(const Options& o) {
     session.ui().showProgressOf(&c);
     session.ui().showNotices(true);
     SignalWatcher signals;
-    if (auto claimed = c.claimPlayer(); !claimed) {
-        fail(claimed.error());
-        return 1;
-    }
+    if (!claimPlayer(c)) return 1;
     if (!c.startUp()) return 1;
     QString player = c.pathToPlayer();
     if (player.isEmpty()) {

@@ -98,10 +98,7 @@ int volumeJob(const Options& o, const QString& what, void (Controller::*start)()
     Controller& c = session.controller();
     c.setReadOnly();
     if (!session.restore()) return 1;
-    if (auto claimed = c.claimPlayer(); !claimed) {
-        fail(claimed.error());
-        return 1;
-    }
+    if (!claimPlayer(c)) return 1;
     if (!readyForEjectOrSort(session, what)) return 1;
     if (!waitFor(c, [&] { (c.*start)(); })) return 1;
     print(done(c));
