@@ -76,12 +76,16 @@ int libraryCommand(const Options& o) {
     for (std::size_t i = 0; i < lib.songs().size(); ++i) {
         const Song* s = lib.songs()[i].get();
         json.beginObject();
+        const SongKeys& keys = s->keys();
         json.field("trackId", s->trackId());
-        json.field("persistentId", s->persistentId());
+        json.key("persistentId");
+        json.utf8Value(s->dict()[keys.persistentId].string());  // every loaded song has one
         json.key("name");
-        if (s->dict()["Name"].isString()) json.value(s->name());
+        if (plist::Value name = s->dict()[keys.name]; name.isString()) json.utf8Value(name.string());
         else json.null();
-        json.field("album", s->albumName());
+        json.key("album");
+        if (plist::Value album = s->dict()[keys.album]; album.isString() && !album.string().empty()) json.utf8Value(album.string());
+        else json.value(kOtherSongs);
         json.field("index", s->index());
         json.field("needsConversion", s->needsConversion());
         json.field("cachePath", s->cachePath());

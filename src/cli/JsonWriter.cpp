@@ -1,6 +1,8 @@
 #include "JsonWriter.h"
 
+#include <QString>
 #include <QStringEncoder>
+#include <QUtf8StringView>
 
 // Strings are scanned for characters to escape 16 bytes at a time; RapidJSON
 // does that only when writing to its own StringBuffer.
@@ -77,6 +79,12 @@ void JsonWriter::key(QStringView name) {
 void JsonWriter::value(QStringView text) {
     std::string_view s = d_->utf8(text);
     d_->writer.String(s.data(), rapidjson::SizeType(s.size()));
+    d_->flushIfFull();
+}
+
+void JsonWriter::utf8Value(std::string_view text) {
+    if (!QUtf8StringView(text.data(), qsizetype(text.size())).isValidUtf8()) return value(QString::fromUtf8(text.data(), qsizetype(text.size())));
+    d_->writer.String(text.data(), rapidjson::SizeType(text.size()));
     d_->flushIfFull();
 }
 

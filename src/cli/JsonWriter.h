@@ -32,6 +32,9 @@ public:
     void key(QStringView name);
 
     void value(QStringView text);
+    // Text that is UTF-8 already, as the library file holds it: written as
+    // it is when valid, which spares a round trip through UTF-16.
+    void utf8Value(std::string_view text);
     void value(bool b);
     void value(int n) { value(qint64(n)); }
     void value(qint64 n);

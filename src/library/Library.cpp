@@ -218,6 +218,7 @@ Library::Counts Library::loadTracks(std::shared_ptr<const plist::Document> docum
     songsByTrackId_.clear();
     songsByPersistentId_.clear();
     TrackFields fields(document_.get());
+    songKeys_ = std::make_unique<SongKeys>(document_.get());
 
     plist::Value tracks = document_ ? document_->root()["Tracks"] : plist::Value();
     songsByTrackId_.reserve(qsizetype(tracks.size()));
@@ -291,7 +292,7 @@ Library::Counts Library::loadTracks(std::shared_ptr<const plist::Document> docum
     for (std::size_t i = 0; i < keys.size(); ++i) {
         if (!present[i]) continue;  // usable, but its file is missing
         const Usable& u = usable[keys[i].usable];
-        songs_.push_back(std::make_unique<Song>(u.dict, context_));
+        songs_.push_back(std::make_unique<Song>(u.dict, context_, songKeys_.get()));
         Song* s = songs_.back().get();
         s->setDecodedPath(paths[i]);
         songsByTrackId_.insert(u.trackId, s);

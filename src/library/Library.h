@@ -53,6 +53,7 @@ private:
     const SongContext& context_;
     Counts counts_;
     std::shared_ptr<const plist::Document> document_;  // the songs' dictionaries live here
+    std::unique_ptr<SongKeys> songKeys_;                // resolved against document_
     std::vector<char, plist::LargeAllocator<char>> pathText_;  // the songs' decoded paths live here
     std::vector<std::unique_ptr<Song>> songs_;
     QHash<qint64, Song*> songsByTrackId_;

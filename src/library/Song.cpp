@@ -126,7 +126,29 @@ QString decodeFileUrl(std::string_view url, std::string* bytesOut) {
 
 // ---- Song ----
 
-Song::Song(plist::Value dict, const SongContext& context) : dict_(dict), context_(context) {}
+namespace {
+plist::Key resolve(const plist::Document* document, const char* text) { return document ? document->key(text) : plist::Key(text); }
+}  // namespace
+
+SongKeys::SongKeys(const plist::Document* d)
+    : name(resolve(d, "Name")), album(resolve(d, "Album")), artist(resolve(d, "Artist")), kind(resolve(d, "Kind")),
+      bitRate(resolve(d, "Bit Rate")), totalTime(resolve(d, "Total Time")), dateAdded(resolve(d, "Date Added")),
+      persistentId(resolve(d, "Persistent ID")), trackId(resolve(d, "Track ID")), trackNumber(resolve(d, "Track Number")),
+      location(resolve(d, "Location")), podcast(resolve(d, "Podcast")), compilation(resolve(d, "Compilation")) {}
+
+namespace {
+const SongKeys kUnresolvedKeys;
+}
+
+Song::Song(plist::Value dict, const SongContext& context, const SongKeys* keys)
+    : dict_(dict), context_(context), keys_(keys ? keys : &kUnresolvedKeys) {}
+
+QString Song::text(const plist::Key& key) const {
+    plist::Value v = dict_[key];
+    return v.isString() ? QString::fromUtf8(v.string()) : QString();
+}
+
+QString Song::name() const { return text(keys_->name); }
 
 QString Song::string(std::string_view key) const {
     if (key == "Album") return albumName();
@@ -144,13 +166,10 @@ std::optional<double> Song::date(std::string_view key) const {
     return v.date().secondsSince1970;
 }
 
-QString Song::persistentId() const {
-    plist::Value v = dict_["Persistent ID"];
-    return v.isString() ? QString::fromUtf8(v.string()) : QString();
-}
+QString Song::persistentId() const { return text(keys_->persistentId); }
 
 QString Song::albumName() const {
-    plist::Value v = dict_["Album"];
+    plist::Value v = dict_[keys_->album];
     if (!v.isString() || v.string().empty()) return kOtherSongs;
     return QString::fromUtf8(v.string());
 }
@@ -174,13 +193,13 @@ QVariant Song::valueForKey(std::string_view key) const {
 
 QString Song::originalPath() const {
     if (!decodedPath_.empty()) return QFile::decodeName(QByteArray::fromRawData(decodedPath_.data(), qsizetype(decodedPath_.size())));
-    return decodeFileUrl(dict_["Location"].string());
+    return decodeFileUrl(dict_[keys_->location].string());
 }
 
 std::string Song::originalPathBytes() const {
     if (!decodedPath_.empty()) return std::string(decodedPath_);
     std::string bytes;
-    if (decodeFileUrl(dict_["Location"].string(), &bytes).isNull()) return {};
+    if (decodeFileUrl(dict_[keys_->location].string(), &bytes).isNull()) return {};
     return bytes;
 }
 
@@ -188,11 +207,11 @@ QString Song::copyFromPath() const { return needsConversion() ? cachePath() : or
 
 bool Song::needsConversion() const {
     if (!context_.conversionOn()) return false;
-    const Defaults& d = context_.defaults();
-    if (d.integer("convertHighBitRateSongs") != 0 && integer("Bit Rate") > d.integer("convertHighBitRateThreshold")) return true;
-    plist::Value kind = dict_["Kind"];
+    const SongContext::Settings& settings = context_.settings();
+    if (settings.convertHighBitRateSongs && dict_[keys_->bitRate].asInteger() > settings.convertHighBitRateThreshold) return true;
+    plist::Value kind = dict_[keys_->kind];
     if (kind.string() == "MPEG audio file") return false;
-    if (!d.boolean("playerAacCompatible")) return true;
+    if (!settings.playerAacCompatible) return true;
     return kind.string() != "AAC audio file";
 }
 
@@ -217,14 +236,16 @@ QString cacheNamePart(const QString& persistentId) {
 
 Song::Conversion Song::conversion() const {
     Conversion c;
-    c.aac = context_.convertsToAac();
-    c.bitrateKbps = context_.convertToBitrate();
+    const SongContext::Settings& settings = context_.settings();
+    c.aac = settings.convertsToAac;
+    c.bitrateKbps = settings.convertToBitrate;
     // The bits of the date as a double and the duration come first, as in
     // the names of older caches; songs imported together share both.
-    double added = date("Date Added").value_or(0.0);
+    plist::Value addedValue = dict_[keys_->dateAdded];
+    double added = addedValue.type() == plist::Type::Date ? addedValue.date().secondsSince1970 : 0.0;
     std::uint64_t bits;
     std::memcpy(&bits, &added, sizeof bits);
-    auto time = std::uint32_t(dict_["Total Time"].asInteger());
+    auto time = std::uint32_t(dict_[keys_->totalTime].asInteger());
     c.cachePath = cacheDir() + upperHex(bits) + u'-' + QString::number(time, 16) + u'-' + cacheNamePart(persistentId()) +
                   (c.aac ? QStringLiteral("-m4a-") : QStringLiteral("-mp3-")) + QString::number(c.bitrateKbps);
     return c;
@@ -255,17 +276,17 @@ QString Song::copiedExtension() const {
 }
 
 QString Song::legacyPlayerDir() const {
-    const Defaults& d = context_.defaults();
-    QString dir = d.string("pathToPlayer");
-    if (d.boolean("createArtistSubfolders")) {
+    const SongContext::Settings& settings = context_.settings();
+    QString dir = settings.pathToPlayer;
+    if (settings.createArtistSubfolders) {
         QString artist;
-        if (flag("Podcast")) artist = QStringLiteral("Podcasts");
-        else if (flag("Compilation")) artist = QStringLiteral("Compilations");
-        else artist = string("Artist");
+        if (dict_[keys_->podcast].asBoolean()) artist = QStringLiteral("Podcasts");
+        else if (dict_[keys_->compilation].asBoolean()) artist = QStringLiteral("Compilations");
+        else artist = text(keys_->artist);
         if (artist.isEmpty()) artist = QStringLiteral("No Artist");
         dir += u'/' + context_.folderName(artist);
     }
-    if (d.boolean("createAlbumSubfolders")) dir += u'/' + context_.folderName(albumName());
+    if (settings.createAlbumSubfolders) dir += u'/' + context_.folderName(albumName());
     return dir;
 }
 
@@ -278,7 +299,7 @@ QString Song::fileName(std::int64_t number) const {
     return QLatin1StringView(begin, end) + u' ' + context_.fileNamePart(name()) + u'.' + copiedExtension();
 }
 
-QString Song::legacyFileName() const { return fileName(integer("Track Number")); }
+QString Song::legacyFileName() const { return fileName(dict_[keys_->trackNumber].asInteger()); }
 
 QString Song::legacyAlbumPath() const { return legacyPlayerDir() + u'/' + legacyFileName(); }
 

@@ -24,6 +24,13 @@ class SongContext;
 // The album of songs that name none, and the folder single songs go into.
 inline const QString kOtherSongs = QStringLiteral("Other songs");
 
+// The keys songs read often, resolved against the document that holds their
+// dictionaries: a lookup then compares one pointer per entry, not text.
+struct SongKeys {
+    explicit SongKeys(const plist::Document* document = nullptr);
+    plist::Key name, album, artist, kind, bitRate, totalTime, dateAdded, persistentId, trackId, trackNumber, location, podcast, compilation;
+};
+
 class SYContent {
 public:
     virtual ~SYContent() = default;
@@ -36,10 +43,12 @@ public:
 
 class Song final : public SYContent {
 public:
-    Song(plist::Value dict, const SongContext& context);
+    // keys: resolved against the document of dict, living as long as the song.
+    Song(plist::Value dict, const SongContext& context, const SongKeys* keys = nullptr);
 
     plist::Value dict() const { return dict_; }
     const SongContext& context() const { return context_; }
+    const SongKeys& keys() const { return *keys_; }
 
     // Typed reads of the track dictionary ("Album" is never empty).
     QString string(std::string_view key) const;
@@ -47,9 +56,9 @@ public:
     bool flag(std::string_view key) const;             // booleans and numbers
     std::optional<double> date(std::string_view key) const;  // seconds since 1970
 
-    qint64 trackId() const { return dict_["Track ID"].integer(); }
+    qint64 trackId() const { return dict_[keys_->trackId].integer(); }
     QString persistentId() const;  // null when the track has none
-    QString name() const override { return string("Name"); }
+    QString name() const override;
     QString albumName() const;
 
     QVariant valueForKey(std::string_view key) const override;
@@ -100,8 +109,11 @@ public:
 private:
     QString fileName(std::int64_t number) const;
 
+    QString text(const plist::Key& key) const;
+
     plist::Value dict_;
     const SongContext& context_;
+    const SongKeys* keys_;  // not owned
     Album* album_ = nullptr;  // not owned
     int index_ = 0;
     std::string_view decodedPath_;  // owned by the library; empty: decode on demand

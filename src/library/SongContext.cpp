@@ -32,9 +32,35 @@ QString withFatRules(QString name, bool fat, bool component) {
 
 }  // namespace
 
-bool SongContext::convertsToAac() const { return defaults_.string("convertToFormat") == u"AAC"; }
+std::uint64_t SongContext::nextId() {
+    static std::atomic<std::uint64_t> last{0};
+    return ++last;
+}
 
-int SongContext::convertToBitrate() const { return int(defaults_.integer("convertToBitrate")); }
+const SongContext::Settings& SongContext::settings() const {
+    struct Copy {
+        std::uint64_t context = 0;
+        std::uint64_t generation = 0;
+        Settings settings;
+    };
+    thread_local Copy copy;
+    // Read before the values: a change made while they are read raises it
+    // again, and the next call reads them anew.
+    std::uint64_t generation = defaults_.generation();
+    if (copy.context == id_ && copy.generation == generation) return copy.settings;
+    Settings& s = copy.settings;
+    s.convertHighBitRateSongs = defaults_.integer("convertHighBitRateSongs") != 0;
+    s.convertHighBitRateThreshold = defaults_.integer("convertHighBitRateThreshold");
+    s.playerAacCompatible = defaults_.boolean("playerAacCompatible");
+    s.convertsToAac = defaults_.string("convertToFormat") == u"AAC";
+    s.convertToBitrate = int(defaults_.integer("convertToBitrate"));
+    s.pathToPlayer = defaults_.string("pathToPlayer");
+    s.createArtistSubfolders = defaults_.boolean("createArtistSubfolders");
+    s.createAlbumSubfolders = defaults_.boolean("createAlbumSubfolders");
+    copy.context = id_;
+    copy.generation = generation;
+    return s;
+}
 
 QString SongContext::folderName(const QString& name) const {
     // An empty name would join into "a//b", a path the player listing never

@@ -7,13 +7,14 @@
 #include <QString>
 
 #include <atomic>
+#include <cstdint>
 
 class Defaults;
 
 class SongContext {
 public:
     SongContext(const Defaults& defaults, bool conversionOn, QString cacheDir)
-        : defaults_(defaults), conversionOn_(conversionOn), cacheDir_(std::move(cacheDir)) {}
+        : defaults_(defaults), conversionOn_(conversionOn), cacheDir_(std::move(cacheDir)), id_(nextId()) {}
 
     const Defaults& defaults() const { return defaults_; }
     // Decided once at start: an MP3 encoder is available.
@@ -22,8 +23,23 @@ public:
     const QString& cacheDir() const { return cacheDir_; }
     // Conversions make AAC only when "convertToFormat" asks for it by name;
     // anything else (empty, unknown, not text) makes MP3.
-    bool convertsToAac() const;
-    int convertToBitrate() const;
+    bool convertsToAac() const { return settings().convertsToAac; }
+    int convertToBitrate() const { return settings().convertToBitrate; }
+
+    // The settings that decide a song's conversion and its place on the
+    // player, as they are now. Songs ask for them for every song of the
+    // library at once; each thread keeps its own copy until they change.
+    struct Settings {
+        bool convertHighBitRateSongs = false;
+        qint64 convertHighBitRateThreshold = 0;
+        bool playerAacCompatible = false;
+        bool convertsToAac = false;
+        int convertToBitrate = 0;
+        QString pathToPlayer;
+        bool createArtistSubfolders = false;
+        bool createAlbumSubfolders = false;
+    };
+    const Settings& settings() const;
 
     // FAT and exFAT players refuse some characters that other systems take.
     void setFatNames(bool on) { fatNames_.store(on, std::memory_order_relaxed); }
@@ -35,10 +51,13 @@ public:
     QString fileNamePart(const QString& name) const;
 
 private:
+    static std::uint64_t nextId();
+
     const Defaults& defaults_;
     const bool conversionOn_;
     const QString cacheDir_;
     std::atomic<bool> fatNames_{false};
+    const std::uint64_t id_;  // tells contexts apart in the threads' copies
 };
 
 // "%.1f MB" of a byte count, through single precision as the status line's

@@ -13,6 +13,7 @@ Defaults::Defaults(QString filePath) : path_(std::move(filePath)) {}
 std::expected<void, QString> Defaults::load() {
     std::unique_lock lock(mutex_);
     stored_ = plist::Object::dict();
+    generation_.fetch_add(1, std::memory_order_release);
     if (!fsys::existsNoFollow(path_)) return {};
     auto doc = plist::readFile(fsys::encode(path_).toStdString());
     if (doc && doc->root().isDict()) {
@@ -37,6 +38,7 @@ std::expected<QString, QString> Defaults::keepCopyAside(const QString& suffix) {
 void Defaults::registerDefaults(const plist::Object::Dict& values) {
     std::unique_lock lock(mutex_);
     for (const auto& [key, value] : values) registered_.set(key, value);
+    generation_.fetch_add(1, std::memory_order_release);
 }
 
 const plist::Object* Defaults::lookupLocked(std::string_view key) const {
@@ -106,6 +108,7 @@ std::expected<void, QString> Defaults::change(const std::function<bool()>& edit)
     {
         std::unique_lock lock(mutex_);
         if (!edit()) return {};
+        generation_.fetch_add(1, std::memory_order_release);
         text = plist::writeXml(stored_);
     }
     return fsys::writeFileAtomically(path_, QByteArray::fromStdString(text));

@@ -11,6 +11,8 @@
 
 #include <QString>
 
+#include <atomic>
+#include <cstdint>
 #include <expected>
 #include <functional>
 #include <mutex>
@@ -51,6 +53,11 @@ public:
     plist::Object::Dict stored() const;
     const QString& filePath() const { return path_; }
 
+    // Counts the changes to either layer, so that readers that keep a few
+    // values at hand (a song's settings, asked for thousands of times a
+    // second) can tell when to read them again.
+    std::uint64_t generation() const { return generation_.load(std::memory_order_acquire); }
+
 private:
     std::expected<void, QString> change(const std::function<bool()>& edit);
     const plist::Object* lookupLocked(std::string_view key) const;
@@ -60,4 +67,5 @@ private:
     std::mutex writeMutex_;            // orders the file writes
     plist::Object stored_ = plist::Object::dict();
     plist::Object registered_ = plist::Object::dict();
+    std::atomic<std::uint64_t> generation_{0};  // raised after each change, under mutex_
 };
