@@ -48,7 +48,7 @@ private:
 
 void writeIds(JsonWriter& json, const std::vector<Song*>& songs) {
     json.beginArray();
-    for (const Song* s : songs) json.value(s->persistentId());
+    for (const Song* s : songs) json.utf8Value(s->dict()[s->keys().persistentId].string());
     json.endArray();
 }
 

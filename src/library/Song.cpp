@@ -222,14 +222,27 @@ namespace {
 // The persistent ID as part of a file name: letters and digits as they are,
 // any other byte escaped, so that no identifier leads out of the cache folder
 // and two never share a name; an overlong one by its digest.
-QString cacheNamePart(const QString& persistentId) {
-    QString part;
-    for (char c : persistentId.toUtf8()) {
-        if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) part += QLatin1Char(c);
-        else part += QString::asprintf("_%02X", unsigned(std::uint8_t(c)));
+QString cacheNamePart(std::string_view persistentId) {
+    auto plain = [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    std::size_t length = 0;
+    for (char c : persistentId) length += plain(c) ? 1 : 3;
+    if (length > 64) {
+        QByteArrayView bytes(persistentId.data(), qsizetype(persistentId.size()));
+        return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex());
     }
-    if (part.size() > 64) part = QString::fromLatin1(QCryptographicHash::hash(persistentId.toUtf8(), QCryptographicHash::Sha1).toHex());
-    return part;
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    char part[64];
+    std::size_t n = 0;
+    for (char c : persistentId) {
+        if (plain(c)) {
+            part[n++] = c;
+            continue;
+        }
+        part[n++] = '_';
+        part[n++] = kHex[std::uint8_t(c) >> 4];
+        part[n++] = kHex[std::uint8_t(c) & 15];
+    }
+    return QLatin1StringView(part, qsizetype(n));
 }
 
 }  // namespace
@@ -246,7 +259,7 @@ Song::Conversion Song::conversion() const {
     std::uint64_t bits;
     std::memcpy(&bits, &added, sizeof bits);
     auto time = std::uint32_t(dict_[keys_->totalTime].asInteger());
-    c.cachePath = cacheDir() + upperHex(bits) + u'-' + QString::number(time, 16) + u'-' + cacheNamePart(persistentId()) +
+    c.cachePath = cacheDir() + upperHex(bits) + u'-' + QString::number(time, 16) + u'-' + cacheNamePart(dict_[keys_->persistentId].string()) +
                   (c.aac ? QStringLiteral("-m4a-") : QStringLiteral("-mp3-")) + QString::number(c.bitrateKbps);
     return c;
 }
