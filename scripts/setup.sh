@@ -14,7 +14,7 @@ packages=(
     clang-14 libclang-rt-14-dev
     python3
     fuse3 fusefat mtools dosfstools
-    xvfb xauth
+    xvfb xauth dbus-daemon
 )
 missing=()
 for p in "${packages[@]}"; do
