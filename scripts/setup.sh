@@ -15,6 +15,7 @@ packages=(
     python3
     fuse3 fusefat mtools dosfstools
     xvfb xauth dbus-daemon
+    desktop-file-utils appstream librsvg2-bin
 )
 missing=()
 for p in "${packages[@]}"; do
