@@ -14,7 +14,8 @@ packages=(
     clang-14 libclang-rt-14-dev
     python3
     fuse3 fusefat mtools dosfstools
-    xvfb xauth
+    xvfb xauth dbus-daemon
+    desktop-file-utils appstream librsvg2-bin
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -39,7 +39,8 @@ const char* const kUsage =
     "  --config FILE         the settings file (default $XDG_CONFIG_HOME/Brisle/Brisle.plist)\n"
     "  --volumes DIR         the folder under which players are mounted\n"
     "  --yes                 answer questions with their default button\n"
-    "  --json                print JSON\n";
+    "  --json                print JSON\n"
+    "  --version             print the version and stop\n";
 
 std::optional<Options> parse(const QStringList& args) {
     Options o;
@@ -69,6 +70,8 @@ std::optional<Options> parse(const QStringList& args) {
             o.watch = true;
         } else if (a == u"--help" || a == u"-h") {
             o.help = true;
+        } else if (a == u"--version") {
+            o.version = true;
         } else if (a.startsWith(u"--")) {
             fail(QStringLiteral("unknown option ") + a);
             return std::nullopt;
@@ -125,6 +128,10 @@ int runCommandLine(const QStringList& arguments) {
     using namespace cli;
     std::optional<Options> o = parse(arguments);
     if (!o) return 2;
+    if (o->version) {
+        std::fputs("Brisle " BRISLE_VERSION "\n", stdout);
+        return 0;
+    }
     if (o->help || o->command.isEmpty()) {
         std::fputs(kUsage, o->help ? stdout : stderr);
         return o->help ? 0 : 2;

@@ -17,7 +17,7 @@ struct Options {
     QString command;
     QStringList positional;
     QString library, config, volumes;
-    bool yes = false, json = false, help = false, dryRun = false, watch = false;
+    bool yes = false, json = false, help = false, version = false, dryRun = false, watch = false;
 };
 
 class Session {

@@ -34,6 +34,7 @@ const std::vector<Setting>& table() {
             text("convertToFormat", "format of converted songs", "MP3", {QStringLiteral("MP3"), QStringLiteral("AAC")}),
             integer("convertToBitrate", "bit rate of converted songs, kbit/s", 128, 8, 320),
             boolean("sortFilesOnDisk", "sort the player's folders before ejecting"),
+            boolean("checkForUpdates", "look for a newer Brisle at start and every twelve hours", true),
             integer("skippedBuild", "the update the user chose to skip", std::nullopt, 0, 0),
             managed("previousSongs", "files Brisle has put on the player"),
             managed("wantedStuff", "the selection"),

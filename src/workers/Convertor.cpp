@@ -53,7 +53,7 @@ SongTags Convertor::tagsFor(const Song& song) {
     tags.discCount = int(song.integer("Disc Count"));
     tags.year = int(song.integer("Year"));
     tags.genre = text(song, "Genre").value_or(QString());
-    tags.encodedBy = QStringLiteral("Brisle v2.2");
+    tags.encodedBy = QStringLiteral("Brisle v" BRISLE_VERSION);
     return tags;
 }
 

@@ -87,21 +87,4 @@ TEST(SyncEndToEnd, AnAlbumRenamedOnlyInCaseIsRenamedOnAFatPlayer) {
     EXPECT_EQ(w.recordedFiles(), expected);
 }
 
-// Only regular files are songs: a track whose file is a FIFO, a device or a
-// file of /proc is left out like a missing one; the sync neither waits on it
-// nor puts it on the player.
-TEST(SyncEndToEnd, ATrackWhoseFileIsNoRegularFileIsLeftOut) {
-    CliWorld w(CliWorld::Player::FatImage);
-    ASSERT_TRUE(w.ready());
-    Fifo fifo(w.builder.folder() + QStringLiteral("/files/fifo.mp3"));
-    for (const QString& path : {fifo.path(), QStringLiteral("/proc/self/environ"), QStringLiteral("/dev/null")})
-        w.builder.addTrack({{"Album", "X"}, {"Name", path.section(u'/', -1).toStdString()}, {"Location", LibraryBuilder::fileUrl(path)}}, false);
-    w.builder.addTrack({{"Album", "X"}, {"Name", "Fine"}});
-    w.writeLibrary();
-    ASSERT_TRUE(w.ok({S{"config", "set", "pathToPlayer", w.playerFolder()}, S{"select", "add-album", "X"}}));
-    RunResult r = w.run(S{"sync"}, 20000);
-    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
-    EXPECT_EQ(w.playerFileNames(), std::set<QString>{"X/01 Fine.mp3"});
-}
-
 }  // namespace

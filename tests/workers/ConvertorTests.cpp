@@ -128,22 +128,6 @@ TEST_F(ConvertorPass, TheSongIsEncodedBesideTheCacheAndRenamedIntoItInTheFormatI
     }
 }
 
-// Songs imported together share "Date Added"; two of one length are still
-// cached apart, each with its own audio and tags.
-TEST_F(ConvertorPass, SongsAddedTogetherOfOneLengthGetTheirOwnCacheFiles) {
-    int first = addSong("First"), second = addSong("Second");
-    for (int id : {first, second}) lib.builder.setValue(id, "Total Time", 1000);
-    ASSERT_NO_FATAL_FAILURE(start());
-    add(&WorkLists::todoList, first);
-    add(&WorkLists::todoList, second);
-    EXPECT_EQ(pass(), (S{"busy", "First", "copier", "Second", "copier", "-", "idle"}));
-    for (int id : {first, second}) {
-        auto info = fixtures::probe(song(id)->cachePath());
-        ASSERT_TRUE(info) << song(id)->name().toStdString();
-        EXPECT_EQ(info->tags.value(u"title").toString(), song(id)->name());
-    }
-}
-
 TEST_F(ConvertorPass, FailedConversionsLeaveNothingInTheCacheAndDoNotStartTheCopier) {
     int garbage = lib.builder.addTrack({{"Name", "Garbage"}, {"Kind", "AAC audio file"}}, false);
     int good = addSong("Good"), blocked = addSong("Blocked");
