@@ -11,6 +11,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QSet>
+#include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -35,7 +36,11 @@ void LibraryModel::populate() {
     QHash<QString, std::size_t> artistOf;
     for (std::size_t a = 0; a < albums.size(); ++a) {
         const Album& album = *albums[a];
-        albumText_.push_back(QString(album.name() + u' ' + album.artist()).toCaseFolded());
+        // Found by any of its artists: albums are grouped by name alone.
+        QStringList names{album.name(), album.artist()};
+        for (const Song* s : album.tracks())
+            if (QString artist = s->string("Artist"); !names.contains(artist)) names.append(artist);
+        albumText_.push_back(names.join(u' ').toCaseFolded());
         auto it = artistOf.constFind(album.artist());
         if (it == artistOf.constEnd()) {
             it = artistOf.insert(album.artist(), artists_.size());
@@ -221,6 +226,7 @@ LibraryBrowser::LibraryBrowser(const Library& library, QWidget* parent) : QWidge
     search_->setPlaceholderText(QStringLiteral("Search the library"));
     search_->setAccessibleName(QStringLiteral("Search library"));
     search_->setClearButtonEnabled(true);
+    for (QToolButton* clear : search_->findChildren<QToolButton*>()) clear->setAccessibleName(QStringLiteral("Clear search"));
     view_ = new QTreeView(this);
     view_->setModel(model_);
     view_->setAccessibleName(QStringLiteral("Library"));

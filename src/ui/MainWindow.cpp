@@ -115,6 +115,7 @@ void MainWindow::started() {
     splitter_->setStretchFactor(1, 1);
     const int em = fontMetrics().horizontalAdvance(u'M');
     splitter_->setSizes({22 * em, 60 * em});
+    splitter_->handle(1)->setAccessibleName(QStringLiteral("Divider"));
     auto showWindow = [this] {
         if (shownOnce_) return;
         shownOnce_ = true;

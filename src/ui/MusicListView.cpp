@@ -18,6 +18,8 @@ MusicListView::MusicListView(MusicListModel& model, QWidget* parent) : QTreeView
     setObjectName(QStringLiteral("musicList"));
     setAccessibleName(QStringLiteral("Music list"));
     setUniformRowHeights(true);
+    // The open/close arrows go beside the names, the check boxes stay first.
+    setTreePosition(MusicListModel::NameColumn);
     setAllColumnsShowFocus(true);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -33,12 +35,12 @@ MusicListView::MusicListView(MusicListModel& model, QWidget* parent) : QTreeView
     h->setSectionResizeMode(MusicListModel::NameColumn, QHeaderView::Stretch);
     for (int c : {MusicListModel::CheckedColumn, MusicListModel::RemoveColumn}) h->setSectionResizeMode(c, QHeaderView::Fixed);
     const int em = fontMetrics().horizontalAdvance(u'M');
-    setColumnWidth(MusicListModel::CheckedColumn, 3 * em);
+    setColumnWidth(MusicListModel::CheckedColumn, 2 * em + 4);
     setColumnWidth(MusicListModel::ArtistColumn, 11 * em);
     setColumnWidth(MusicListModel::TypeColumn, 5 * em);
     setColumnWidth(MusicListModel::SizeColumn, 6 * em);
     setColumnWidth(MusicListModel::StatusColumn, 10 * em);
-    setColumnWidth(MusicListModel::ModeColumn, 8 * em);
+    setColumnWidth(MusicListModel::ModeColumn, 10 * em);
     setColumnWidth(MusicListModel::RemoveColumn, 6 * em);
     h->setMinimumSectionSize(2 * em);
 
@@ -141,11 +143,15 @@ QWidget* ModeDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&
     auto* box = new QComboBox(parent);
     box->setAccessibleName(QStringLiteral("Mode"));
     box->addItems({QStringLiteral("As playlist"), QStringLiteral("As albums")});
-    QFont f = box->font();
-    f.setPointSizeF(std::max(7.0, f.pointSizeF() - 1));
-    box->setFont(f);
     connect(box, &QComboBox::activated, this, [this, box] { Q_EMIT const_cast<ModeDelegate*>(this)->commitData(box); });
     return box;
+}
+
+QSize ModeDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    // Rows are as high as the pop-up, which sits in the first rows.
+    static const int height = QComboBox().sizeHint().height();
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    return {size.width(), std::max(size.height(), height)};
 }
 
 void ModeDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const {
@@ -175,9 +181,6 @@ void RemoveDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
     painter->restore();
 }
 
-QSize RemoveDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
-    return QStyledItemDelegate::sizeHint(option, index);
-}
 
 bool RemoveDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option, const QModelIndex& index) {
     if (event->type() != QEvent::MouseButtonRelease || index.data().toString().isEmpty()) return false;

@@ -17,6 +17,13 @@ QLabel* label(const QString& accessibleName, QWidget* parent) {
     return l;
 }
 
+// Screen readers and tests read a label's text as its description: its
+// name says which label it is.
+void setText(QLabel* label, const QString& text) {
+    label->setText(text);
+    label->setAccessibleDescription(text);
+}
+
 // The bar works in thousandths: byte counts overflow its int range.
 constexpr int kBarSteps = 1000;
 
@@ -60,7 +67,7 @@ StatusArea::StatusArea(QWidget* parent) : QWidget(parent) {
     noticeTimer_ = new QTimer(this);
     noticeTimer_->setSingleShot(true);
     noticeTimer_->setInterval(15000);
-    connect(noticeTimer_, &QTimer::timeout, notice_, &QLabel::clear);
+    connect(noticeTimer_, &QTimer::timeout, this, [this] { setText(notice_, {}); });
 
     // player name ......................... free space   [Eject]
     // status  substatus                          [activity]
@@ -89,12 +96,12 @@ StatusArea::StatusArea(QWidget* parent) : QWidget(parent) {
 }
 
 void StatusArea::display(const StatusView& s) {
-    playerName_->setText(s.playerName.isEmpty() ? QStringLiteral("No player") : s.playerName);
-    status_->setText(s.status);
-    substatus_->setText(s.substatus);
-    status2_->setText(s.status2);
-    substatus2_->setText(s.substatus2);
-    freeSpace_->setText(s.freeSpace);
+    setText(playerName_, s.playerName.isEmpty() ? QStringLiteral("No player") : s.playerName);
+    setText(status_, s.status);
+    setText(substatus_, s.substatus);
+    setText(status2_, s.status2);
+    setText(substatus2_, s.substatus2);
+    setText(freeSpace_, s.freeSpace);
     if (s.barDeterminate) {
         freeSpaceBar_->setRange(0, kBarSteps);
         freeSpaceBar_->setValue(s.barMaximum > 0 ? int(s.barValue / s.barMaximum * kBarSteps) : 0);
@@ -112,9 +119,9 @@ void StatusArea::display(const StatusView& s) {
     eject_->setEnabled(s.ejectEnabled);
 }
 
-void StatusArea::showProgress(const StatusView& s) { substatus_->setText(s.substatus); }
+void StatusArea::showProgress(const StatusView& s) { setText(substatus_, s.substatus); }
 
 void StatusArea::showNotice(const QString& text) {
-    notice_->setText(text);
+    setText(notice_, text);
     noticeTimer_->start();
 }
