@@ -14,7 +14,7 @@ packages=(
     clang-14 libclang-rt-14-dev
     python3
     fuse3 fusefat mtools dosfstools
-    xvfb xauth
+    xvfb xauth dbus-x11 at-spi2-core python3-dogtail imagemagick
 )
 missing=()
 for p in "${packages[@]}"; do
