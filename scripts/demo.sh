@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Sets everything up, makes the demo library and a demo player, chooses part of
 # the library and syncs it onto the player, then shows what is on it.
+# With --window it opens the window on the demo library and player instead,
+# with nothing chosen yet: drag from the library on the left.
 set -euo pipefail
+window=false
+[ "${1:-}" = "--window" ] && window=true
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh release
@@ -30,6 +34,13 @@ else
 fi
 
 b() { echo "\$ brisle $*"; "$brisle" "$@" --library "$library"; }
+
+if $window; then
+    b config set pathToPlayer "$player/Music"
+    echo "== The window (close it to end the demo)"
+    "$brisle" --library "$library"
+    exit 0
+fi
 
 echo "== Choosing what goes on the player"
 b config set pathToPlayer "$player/Music"

@@ -14,7 +14,7 @@ packages=(
     clang-14 libclang-rt-14-dev
     python3
     fuse3 fusefat mtools dosfstools
-    xvfb xauth dbus-daemon
+    xvfb xauth dbus-daemon dbus-x11 at-spi2-core python3-dogtail imagemagick
     desktop-file-utils appstream librsvg2-bin
 )
 missing=()

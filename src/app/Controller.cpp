@@ -444,3 +444,31 @@ void Controller::setPlaylistMode(SYWantedPlaylist* playlist, int mode) {
     writeWantedStuff();
     requestUpdate();
 }
+
+void Controller::clickAlbum(SYWantedAlbum* album) {
+    album->click();
+    ui_.reloadItem(album);
+    writeWantedStuff();
+    requestUpdate();
+}
+
+void Controller::markFileForDeletion(SYWantedFile* file) {
+    int answer = ui_.alert({QStringLiteral("Delete file?"),
+                            QStringLiteral("Brisle will permanently delete %1 from your player.").arg(file->name()),
+                            {QStringLiteral("Delete"), QStringLiteral("Cancel")}});
+    if (answer == 0) {
+        file->setRemove(true);
+        ui_.reloadItem(file);
+    }
+    requestUpdate();
+}
+
+void Controller::cacheSongs(const std::vector<Song*>& songs) {
+    {
+        std::lock_guard lock(work_.todoLock);
+        for (Song* song : songs)
+            if (song->needsConversion() && !song->isCached() && !work_.toCacheList.containsSong(song))
+                work_.toCacheList.append(WorkRecord::conversion(song));
+    }
+    if (!convertorBusy_) runConvertor();
+}

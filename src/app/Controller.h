@@ -149,6 +149,15 @@ public:
     // Edits inside the list: a track's check box, a playlist's layout.
     void setTrackChecked(SYWantedAlbumTrack* row, bool checked);
     void setPlaylistMode(SYWantedPlaylist* playlist, int mode);
+    // A click on an album's check box (SYWantedAlbum::click), saved and planned.
+    void clickAlbum(SYWantedAlbum* album);
+    // The "DELETE" button of a file found on the player: asks first, marks it
+    // on "Delete"; plans anew whatever the answer. Not saved: the file is
+    // gone after the pass, or found again at the next start.
+    void markFileForDeletion(SYWantedFile* file);
+    // Converts these songs ahead of time: those that need converting and are
+    // neither cached nor queued already, each once.
+    void cacheSongs(const std::vector<Song*>& songs);
 
     // ---- planning ----
     // A pass in 0.1 s, gathering quick successive changes. Nothing more when
@@ -180,6 +189,12 @@ public:
         std::size_t total() const { return conversions.size() + copies.size() + moves.size() + deletions.size(); }
     };
     PendingWork pending() const;
+    // What waits for the songs of one layout: conversions (the one in hand
+    // included) and copies, counted by destination.
+    struct RowWork {
+        std::size_t conversions = 0, copies = 0;
+    };
+    RowWork pendingFor(const Layout& layout) const;
     // The shared lists themselves, for the workers' tests and the benchmarks.
     WorkLists& work() { return work_; }
 

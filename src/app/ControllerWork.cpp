@@ -280,6 +280,17 @@ Controller::PendingWork Controller::pending() const {
             work_.toDeleteList.snapshot(), work_.previousFiles, work_.toCopyList.totalWeight()};
 }
 
+Controller::RowWork Controller::pendingFor(const Layout& layout) const {
+    RowWork w;
+    std::lock_guard lock(work_.todoLock);
+    for (const auto& [path, song] : layout.entries()) {
+        w.copies += std::size_t(work_.toCopyList.countTo(path));
+        w.conversions += std::size_t(work_.todoList.countTo(path));
+        if (convertingSong_ && convertingSong_->to == path) ++w.conversions;
+    }
+    return w;
+}
+
 // ---- the workers' messages ----
 
 void Controller::setConvertor(Convertor* convertor) {

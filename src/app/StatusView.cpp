@@ -12,6 +12,12 @@ QString counted(std::size_t n, const char* one, const char* many) {
 
 }  // namespace
 
+QString rowStatusText(std::size_t conversions, std::size_t copies) {
+    if (conversions) return counted(conversions, "Converting 1 song", "Converting %1 songs");
+    if (copies) return counted(copies, "Copying 1 song", "Copying %1 songs");
+    return {};
+}
+
 StatusView computeStatus(const StatusInputs& in) {
     StatusView v;
     v.playerName = in.playerName;

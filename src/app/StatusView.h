@@ -44,3 +44,7 @@ struct StatusInputs {
 };
 
 StatusView computeStatus(const StatusInputs& in);
+
+// The Status column of a root row of the music list: conversions win over
+// copies; nothing pending gives empty text.
+QString rowStatusText(std::size_t conversions, std::size_t copies);

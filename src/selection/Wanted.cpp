@@ -9,6 +9,8 @@
 #include <QDateTime>
 #include <QSet>
 
+#include <algorithm>
+
 namespace {
 
 // A missing value on either side counts as equal.
@@ -154,6 +156,13 @@ int SYWantedAlbum::checkState() const {
     }
     if (any && !all) return -1;
     return any ? 1 : 0;
+}
+
+void SYWantedAlbum::click() {
+    int state = checkState();
+    auto enabled = [](const auto& row) { return row->song()->flag("Disabled") ? 0 : 1; };
+    bool onlyEnabled = std::all_of(songs_.begin(), songs_.end(), [&](const auto& row) { return row->checkState() == enabled(row); });
+    for (const auto& row : songs_) row->setChecked(state == 1 ? 0 : state == -1 && onlyEnabled ? 1 : enabled(row));
 }
 
 Layout SYWantedAlbum::layoutDictionary() const {

@@ -145,6 +145,11 @@ public:
     const std::vector<std::unique_ptr<SYWantedAlbumTrack>>* children() const override { return &songs_; }
     const std::vector<std::unique_ptr<SYWantedAlbumTrack>>& songs() const { return songs_; }
     int checkState() const override;
+    // A click on the album's box: all on goes all off; all off ticks the
+    // tracks that are not disabled; mixed ticks every track when exactly the
+    // enabled ones are on, otherwise the enabled ones. So an album with
+    // disabled tracks cycles off, enabled, all.
+    void click();
     Layout layoutDictionary() const override;
     QString type() const override { return QStringLiteral("Album"); }
     QVariant valueForUndefinedKey(std::string_view key) const override;

@@ -1,0 +1,60 @@
+#include "Window.h"
+
+#include "MainWindow.h"
+#include "WindowUserInterface.h"
+#include "app/Controller.h"
+#include "platform/Defaults.h"
+#include "platform/Locations.h"
+
+#include <QApplication>
+
+#include <optional>
+
+namespace {
+
+struct WindowOptions {
+    QString library, config, volumes;
+};
+
+std::optional<WindowOptions> parse(const QStringList& args) {
+    WindowOptions o;
+    for (qsizetype i = 0; i < args.size(); i += 2) {
+        if (i + 1 >= args.size()) return std::nullopt;
+        const QString& a = args[i];
+        QString& target = a == u"--library" ? o.library : a == u"--config" ? o.config : a == u"--volumes" ? o.volumes : o.library;
+        if (a != u"--library" && a != u"--config" && a != u"--volumes") return std::nullopt;
+        target = args[i + 1];
+    }
+    return o;
+}
+
+}  // namespace
+
+bool wantsWindow(const QStringList& arguments) { return parse(arguments).has_value(); }
+
+int runWindow(int& argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Brisle"));
+    QApplication::setApplicationVersion(QStringLiteral("2.2"));
+    QStringList args = QApplication::arguments();
+    args.removeFirst();
+    WindowOptions o = parse(args).value_or(WindowOptions{});
+    if (!o.volumes.isEmpty()) Locations::setVolumesFolder(o.volumes);
+
+    // Destroyed in the reverse order: the window, the controller, then the
+    // user interface the controller reports to until its end.
+    WindowUserInterface ui;
+    Defaults defaults(o.config.isEmpty() ? Locations::defaultSettingsFile() : o.config);
+    if (auto loaded = defaults.load(); !loaded) ui.warning(loaded.error());
+    Controller controller(defaults, ui, Controller::Options{o.library});
+    // Another Brisle syncing the same player must not meet this one there.
+    if (!controller.pathToPlayer().isEmpty())
+        if (auto claimed = controller.claimPlayer(); !claimed) {
+            ui.alert({QStringLiteral("Brisle is already at work"), claimed.error(), {QStringLiteral("Quit")}});
+            return 1;
+        }
+    MainWindow window(controller, ui);
+    if (!controller.startUp()) return 1;
+    window.started();
+    return QApplication::exec();
+}
