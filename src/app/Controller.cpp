@@ -231,6 +231,7 @@ void Controller::eject() {
     if (volume_.busy()) return;
     volume_.eject(defaults_.boolean("sortFilesOnDisk"), [this](std::expected<void, QString> ejected) {
         if (!ejected) {
+            Q_EMIT ejectFailed(ejected.error());
             ui_.warning(ejected.error());
             ui_.alert({QStringLiteral("Eject failed"),
                        QStringLiteral("Brisle was unable to eject your player. Make sure no files on are in use or try ejecting it from the Finder."),

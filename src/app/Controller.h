@@ -246,6 +246,8 @@ Q_SIGNALS:
     void workerIdle();
     // A sort or an eject ended; ok is false when an eject failed.
     void volumeJobFinished(bool ok);
+    // An eject failed, for why; sent before the alert that says so.
+    void ejectFailed(const QString& reason);
     // A pass ended and its lists are in place.
     void planned();
 

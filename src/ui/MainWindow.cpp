@@ -7,6 +7,8 @@
 #include "StatusArea.h"
 #include "WindowUserInterface.h"
 #include "app/Controller.h"
+#include "app/DesktopNotifications.h"
+#include "app/StatusView.h"
 #include "platform/Locations.h"
 
 #include <QApplication>
@@ -27,6 +29,10 @@ MainWindow::MainWindow(Controller& controller, WindowUserInterface& ui) : contro
     model_ = new MusicListModel(controller, this);
     list_ = new MusicListView(*model_, this);
     status_ = new StatusArea(this);
+    notifications_ = new DesktopNotifications(QString(), this);
+    connect(&controller_, &Controller::ejectFailed, this, [this](const QString& reason) {
+        if (!isActiveWindow()) notifications_->ejectFailed(controller_.status().playerName, reason);
+    });
 
     splitter_ = new QSplitter(Qt::Horizontal, this);
     splitter_->setAccessibleName(QStringLiteral("Library and music list"));
@@ -132,7 +138,11 @@ void MainWindow::started() {
 }
 
 void MainWindow::statusChanged() {
-    status_->display(controller_.status());
+    StatusView view = controller_.status();
+    status_->display(view);
+    // The sync ended while the user looks elsewhere: say so on the desktop.
+    if (shownOnce_ && view.ejectEnabled && !ejectWasEnabled_ && !isActiveWindow()) notifications_->syncFinished(view.playerName);
+    ejectWasEnabled_ = view.ejectEnabled;
     model_->statusChanged();
     validateActions();
 }

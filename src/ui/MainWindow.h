@@ -9,6 +9,7 @@
 #include <memory>
 
 class Controller;
+class DesktopNotifications;
 class LibraryBrowser;
 class MusicListModel;
 class MusicListView;
@@ -59,6 +60,8 @@ private:
     QSplitter* splitter_;
     StatusArea* status_;
     std::unique_ptr<SongsByPath> songsByPath_;
+    DesktopNotifications* notifications_;
+    bool ejectWasEnabled_ = true;  // as last shown, for telling that a sync ended
     QAction *eject_ = nullptr, *sort_ = nullptr, *cache_ = nullptr, *remove_ = nullptr;
     bool shownOnce_ = false;
 };

@@ -6,7 +6,12 @@
 #include "platform/Defaults.h"
 #include "platform/Locations.h"
 
+#include "app/UpdateCheck.h"
+#include "platform/SingleInstance.h"
+
 #include <QApplication>
+#include <QDesktopServices>
+#include <QIcon>
 
 #include <optional>
 
@@ -35,11 +40,17 @@ bool wantsWindow(const QStringList& arguments) { return parse(arguments).has_val
 int runWindow(int& argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brisle"));
-    QApplication::setApplicationVersion(QStringLiteral("2.2"));
+    QApplication::setApplicationVersion(QStringLiteral(BRISLE_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.brisle.Brisle"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.brisle.Brisle")));
     QStringList args = QApplication::arguments();
     args.removeFirst();
     WindowOptions o = parse(args).value_or(WindowOptions{});
     if (!o.volumes.isEmpty()) Locations::setVolumesFolder(o.volumes);
+
+    // One window per session: a second launch brings the first one forward.
+    SingleInstance instance;
+    if (!instance.claimOrSignal()) return 0;
 
     // Destroyed in the reverse order: the window, the controller, then the
     // user interface the controller reports to until its end.
@@ -54,7 +65,16 @@ int runWindow(int& argc, char** argv) {
             return 1;
         }
     MainWindow window(controller, ui);
+    QObject::connect(&instance, &SingleInstance::raiseRequested, &window, [&window](const QString& token) {
+        if (!token.isEmpty()) qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
+        window.showNormal();
+        window.raise();
+        window.activateWindow();
+    });
     if (!controller.startUp()) return 1;
     window.started();
+    UpdateCheck updates(defaults, ui);
+    updates.setOpenUrl([](const QUrl& url) { QDesktopServices::openUrl(url); });
+    updates.start();
     return QApplication::exec();
 }

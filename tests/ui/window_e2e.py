@@ -50,7 +50,7 @@ volumes, library = os.path.join(work, "volumes"), os.path.join(work, "library")
 mount = os.path.join(volumes, "PLAYER")
 music = os.path.join(mount, "Music")
 env = dict(os.environ, XDG_CONFIG_HOME=work + "/config", XDG_CACHE_HOME=work + "/cache", BRISLE_VOLUMES=volumes,
-           QT_ACCESSIBILITY="1", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+           QT_ACCESSIBILITY="1", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", BRISLE_UPDATE_URL="http://127.0.0.1:9/none")
 run = lambda *a: subprocess.run(a, check=True, env=env, stdout=subprocess.DEVNULL)
 seen = set()  # every status line shown
 
@@ -118,6 +118,11 @@ try:
     music_list = win.child(name="Music list", roleName="tree")
     wait("the empty list", lambda: status("Player name") == "PLAYER")
     shot("01-empty")
+
+    # A second launch hands over to this window and quits: one controller per session.
+    second = subprocess.run([brisle, "--library", lib], env=env, timeout=30)
+    if second.returncode != 0 or [a.name for a in dogtail.tree.root.applications()].count("Brisle") != 1:
+        fail("a second launch did not hand over to the first window")
 
     # An album from the browser: searched for, selected, "Add to Player".
     search = win.child(name="Search library", roleName="text")
