@@ -58,13 +58,22 @@ QString Controller::pathToPlayer() const { return volume_.path(); }
 std::expected<void, QString> Controller::setPlayerPath(const QString& path) {
     if (readOnly_) return std::unexpected(QStringLiteral("the player cannot be changed in a read-only run"));
     if (auto stored = volume_.setPath(path); !stored) return stored;
-    if (!library_) return {};  // nothing loaded yet: nothing to look at or plan
+    playerSettingsChanged();
+    return {};
+}
+
+void Controller::playerSettingsChanged() {
+    if (!library_) return;  // nothing loaded yet: nothing to look at or plan
     checkMounted();
     updateStatus();
     ui_.aboutToReload();
     ui_.reloadData();
     updatePlayer();
-    return {};
+}
+
+QString Controller::cacheFolder() const {
+    QString cache = options_.cacheFolder.isEmpty() ? Locations::cacheFolder() : options_.cacheFolder;
+    return cache.endsWith(u'/') ? cache : cache + u'/';
 }
 
 bool Controller::startUp() {
@@ -93,8 +102,7 @@ bool Controller::loadLibrary() {
     conversionOn_ = mp3EncoderAvailable();
     defaults_.registerDefaults(settings::registeredDefaults());
     checkStoredTypes();
-    QString cache = options_.cacheFolder.isEmpty() ? Locations::cacheFolder() : options_.cacheFolder;
-    if (!cache.endsWith(u'/')) cache += u'/';
+    QString cache = cacheFolder();
     songContext_ = std::make_unique<SongContext>(defaults_, conversionOn_, cache);
     library_ = std::make_unique<Library>(*songContext_);
     selection_ = std::make_unique<Selection>(*library_);
@@ -268,8 +276,7 @@ std::expected<std::unique_ptr<QLockFile>, QString> takeLock(const QString& file,
 }  // namespace
 
 std::expected<void, QString> Controller::claimPlayer() {
-    QString cache = options_.cacheFolder.isEmpty() ? Locations::cacheFolder() : options_.cacheFolder;
-    if (!cache.endsWith(u'/')) cache += u'/';
+    QString cache = cacheFolder();
     QString locks = cache + QStringLiteral(".locks/");
     if (!playerLock_) {
         QByteArray id = QCryptographicHash::hash(decomposed(pathToPlayer()).toUtf8(), QCryptographicHash::Sha1).toHex();

@@ -86,6 +86,9 @@ public:
     bool storedStateDamaged() const { return storedStateDamaged_; }
 
     bool conversionOn() const { return conversionOn_; }
+    // The conversion cache, with a trailing "/".
+    QString cacheFolder() const;
+    UserInterface& ui() { return ui_; }
     const QString& pathToItunes() const { return pathToItunes_; }
     Library& library() { return *library_; }
     const Library& library() const { return *library_; }
@@ -109,6 +112,9 @@ public:
     // Chooses another player folder (see PlayerVolume::setPath), then looks
     // at the player anew and plans.
     std::expected<void, QString> setPlayerPath(const QString& path);
+    // The player's settings may have changed (the preferences closed): looks
+    // at the player anew, refreshes the status and the list, and plans.
+    void playerSettingsChanged();
     bool mounted() const { return volume_.mounted(); }
     PlayerVolume& volume() { return volume_; }
     // Whether anything exists at the player path now.

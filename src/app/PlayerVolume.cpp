@@ -46,21 +46,28 @@ QString PlayerVolume::volumeFolder() const {
     return name.isEmpty() ? QString() : Locations::volumesFolder() + name;
 }
 
-std::expected<void, QString> PlayerVolume::setPath(const QString& given) {
-    QString folder = QDir::cleanPath(given);
-    if (std::optional<QString> why = refusal(folder)) return std::unexpected(*why);
+plist::Object::Dict PlayerVolume::pathChanges(const QString& stored, const QString& folder) {
     plist::Object::Dict changes;
-    if (folder != path()) {
+    if (folder != stored) {
         changes.emplace_back("wantedSongs", plist::Object::array());
-        // What was seen of the old player's volume says nothing of the new.
         changes.emplace_back("playerWasMountPoint", false);
-        wasMountPoint_ = false;
     }
-    changes.emplace_back("pathToPlayer", folder.toStdString());
-    if (auto written = defaults_.set(changes); !written) return written;
+    return changes;
+}
+
+void PlayerVolume::makeFolders(const QString& folder) {
     QString volume = Locations::volumesFolder() + driveNameFromPath(folder);
     std::optional<Volumes::MountEntry> mount = Volumes::mountHolding(volume);
     if (mount && mount->mountPoint == QFileInfo(volume).canonicalFilePath()) fsys::makePath(folder);
+}
+
+std::expected<void, QString> PlayerVolume::setPath(const QString& given) {
+    QString folder = QDir::cleanPath(given);
+    if (std::optional<QString> why = refusal(folder)) return std::unexpected(*why);
+    plist::Object::Dict changes = pathChanges(path(), folder);
+    changes.emplace_back("pathToPlayer", folder.toStdString());
+    if (auto written = defaults_.set(changes); !written) return written;
+    makeFolders(folder);
     return {};
 }
 
@@ -68,8 +75,8 @@ bool PlayerVolume::volumePresent() {
     QString player = path();
     if (player.isEmpty() || refusal(player)) return false;
     bool mountPoint = Volumes::isMountPoint(volumeFolder());
-    if (mountPoint) wasMountPoint_ = true;
-    bool seenMounted = wasMountPoint_ || defaults_.boolean("playerWasMountPoint");
+    if (mountPoint) mountPointSeen_ = volumeFolder();
+    bool seenMounted = wasMountPoint() || defaults_.boolean("playerWasMountPoint");
     if (!mountPoint && (!Locations::volumesFolderGiven() || seenMounted)) return false;
     return fsys::isDirectory(volumeFolder());
 }

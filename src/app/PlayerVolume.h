@@ -8,6 +8,8 @@
 //
 // Lives on the main thread; the job's thread touches only the disk.
 
+#include "platform/plist/Value.h"
+
 #include <QObject>
 #include <QString>
 
@@ -33,6 +35,14 @@ public:
     // inside the volume are made only when the volume is mounted, never in
     // the empty mount point of an absent one.
     std::expected<void, QString> setPath(const QString& path);
+    // The settings that go with choosing this player folder: when it differs
+    // from the stored one, the older form of the selection and what was seen
+    // of the old player's volume are dropped.
+    static plist::Object::Dict pathChanges(const QString& stored, const QString& folder);
+    // Makes the folders of a player folder inside its volume, but only while
+    // the volume is mounted: never in the empty mount point of an absent one.
+    // Failures are left for the planner to find.
+    static void makeFolders(const QString& folder);
 
     // Why a player folder cannot be used, whatever the settings file says:
     // it must lie inside a volume under the volumes folder, with no ".." and
@@ -54,7 +64,7 @@ public:
     // its music folder is made.
     bool volumePresent();
     // Whether the volume has been seen as a mount point, for the record.
-    bool wasMountPoint() const { return wasMountPoint_; }
+    bool wasMountPoint() const { return !mountPointSeen_.isEmpty() && mountPointSeen_ == volumeFolder(); }
     // Whether a volume that appeared or went at this mount point is the
     // player's: a plain text prefix test, so a volume "PLAYER" also counts
     // for a player on "PLAYER 2"; a false alarm only costs a planning pass.
@@ -82,7 +92,7 @@ private:
 
     Defaults& defaults_;
     bool mounted_ = false;
-    bool wasMountPoint_ = false;
+    QString mountPointSeen_;  // the volume folder last seen as a mount point
     Job job_ = Job::None;
     std::future<std::expected<void, QString>> running_;
     QTimer* poll_ = nullptr;

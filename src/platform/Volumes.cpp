@@ -102,13 +102,25 @@ bool isFatKind(const QString& kind) {
     return kinds.contains(kind.toLower());
 }
 
-// What udev found on a block device ("vfat", "exfat", "ntfs"...), "" when unknown.
-QString udevFileSystemType(unsigned major, unsigned minor) {
+// A property udev keeps of a block device ("ID_FS_TYPE" -> "vfat"), "" when unknown.
+QString udevProperty(unsigned major, unsigned minor, const QByteArray& name) {
     QByteArray path = "/run/udev/data/b" + QByteArray::number(major) + ':' + QByteArray::number(minor);
-    const QByteArray key = "E:ID_FS_TYPE=";
+    const QByteArray key = "E:" + name + '=';
     for (const QByteArray& line : readWholeFile(path.constData()).split('\n'))
         if (line.startsWith(key)) return QString::fromUtf8(line.mid(key.size()));
     return {};
+}
+
+QString udevFileSystemType(unsigned major, unsigned minor) { return udevProperty(major, minor, "ID_FS_TYPE"); }
+
+// A phone or player in disk mode: udev's media-player rules mark it.
+bool isMediaPlayer(unsigned major, unsigned minor) {
+    if (!udevProperty(major, minor, "ID_MEDIA_PLAYER").isEmpty()) return true;
+    // A partition's disk is the folder above; its number is in its "dev".
+    QByteArray file = "/sys/dev/block/" + QByteArray::number(major) + ':' + QByteArray::number(minor) + "/../dev";
+    QByteArray parent = readWholeFile(file.constData()).trimmed();
+    QList<QByteArray> numbers = parent.split(':');
+    return numbers.size() == 2 && !udevProperty(numbers[0].toUInt(), numbers[1].toUInt(), "ID_MEDIA_PLAYER").isEmpty();
 }
 
 bool isRemovableDevice(unsigned major, unsigned minor) {
@@ -367,24 +379,48 @@ bool isFatFamily(const QString& path) {
     return mount && isFatFamily(*mount);
 }
 
-QString iconNameFor(const MountEntry& mount) {
+VolumeKind volumeKind(const MountEntry& mount, std::optional<VolumeKind> described) {
     QString kind = kindOf(mount.fileSystemType);
-    if (kind == u"iso9660" || kind == u"udf") return QStringLiteral("media-optical");
-    if (isFatFamily(mount) && (mount.major == 0 || isRemovableDevice(mount.major, mount.minor)))
-        return QStringLiteral("media-flash");
+    if (kind == u"iso9660" || kind == u"udf") return VolumeKind::Optical;
+    if (mount.major != 0 && isMediaPlayer(mount.major, mount.minor)) return VolumeKind::Phone;
+    if (described) return *described;
+    if (isFatFamily(mount) && (mount.major == 0 || isRemovableDevice(mount.major, mount.minor))) return VolumeKind::MemoryCard;
+    return VolumeKind::RemovableDrive;
+}
+
+QString iconNameFor(VolumeKind kind) {
+    switch (kind) {
+    case VolumeKind::Optical: return QStringLiteral("media-optical");
+    case VolumeKind::MemoryCard: return QStringLiteral("media-flash");
+    case VolumeKind::Phone: return QStringLiteral("phone");
+    case VolumeKind::RemovableDrive: break;
+    }
     return QStringLiteral("drive-removable-media");
+}
+
+std::optional<VolumeKind> kindFromDrive(const DriveDescription& drive) {
+    if (drive.optical || drive.media.startsWith(u"optical")) return VolumeKind::Optical;
+    auto card = [](const QString& media) { return media.startsWith(u"flash"); };
+    if (card(drive.media) || std::any_of(drive.mediaCompatibility.begin(), drive.mediaCompatibility.end(), card) ||
+        drive.connectionBus == u"sdio")
+        return VolumeKind::MemoryCard;
+    return std::nullopt;
 }
 
 std::vector<MountedVolume> mountedVolumes() {
     std::vector<MountedVolume> volumes;
     const QString folder = withoutSlash(Locations::volumesFolder());
     const std::vector<MountEntry> table = readMountTable();
+    std::optional<QHash<QString, VolumeKind>> described;  // asked once, when a volume is found
     for (const MountEntry& e : table) {
         auto shown = pathInVolumesFolder(e.mountPoint);
         if (!shown || *shown == folder || isNetworkType(e.fileSystemType)) continue;
         QString name = shown->mid(folder == u'/' ? 1 : folder.size() + 1);
         if (name.contains(u'/')) continue;  // something mounted inside a volume
-        MountedVolume volume{*shown, name, e.fileSystemType, e.source, iconNameFor(e)};
+        if (!described) described = udisksKinds();
+        auto known = described->constFind(e.source);
+        VolumeKind kind = volumeKind(e, known == described->constEnd() ? std::nullopt : std::optional(*known));
+        MountedVolume volume{*shown, name, e.fileSystemType, e.source, kind, iconNameFor(kind), isFatFamily(e)};
         // Of mounts stacked on one point the last (topmost) wins.
         auto same = std::find_if(volumes.begin(), volumes.end(), [&](const MountedVolume& v) { return v.mountPoint == *shown; });
         if (same != volumes.end())

@@ -4,7 +4,9 @@
 // folder, their file-system types and sizes, and ejecting them.
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <expected>
@@ -59,19 +61,54 @@ QString fileSystemTypeOf(const QString& path);
 bool isFatFamily(const QString& path);
 bool isFatFamily(const MountEntry& mount);
 
+// What a volume is, for its icon in the list of players.
+enum class VolumeKind { RemovableDrive, MemoryCard, Phone, Optical };
+
 struct MountedVolume {
     QString mountPoint;  // the volumes folder as configured + name
     QString name;
     QString fileSystemType;
     QString device;    // the mount source: "/dev/sdb1", or "fusefat" for a FUSE image
+    VolumeKind kind = VolumeKind::RemovableDrive;
     QString iconName;  // a freedesktop icon name
+    bool fatFamily = false;  // see isFatFamily
 };
-// The local volumes mounted directly in the volumes folder now, sorted by name.
+// The local volumes mounted directly in the volumes folder now, sorted by
+// name, each with its kind as udisks2 describes its drive where it runs, else
+// as the mount table and udev suggest.
 std::vector<MountedVolume> mountedVolumes();
-// "media-optical" for discs; "media-flash" for FAT-family volumes on removable
-// media or on no block device at all (a FUSE image stands in for a player);
-// "drive-removable-media" otherwise.
-QString iconNameFor(const MountEntry& mount);
+// Optical for discs; a phone when udev knows the device as a media player;
+// else the kind udisks2 described, if any; else a memory card for FAT-family
+// volumes on removable media or on no block device at all (a FUSE image
+// stands in for a player); a removable drive otherwise.
+VolumeKind volumeKind(const MountEntry& mount, std::optional<VolumeKind> described = std::nullopt);
+// "media-optical", "media-flash", "phone", "drive-removable-media".
+QString iconNameFor(VolumeKind kind);
+
+// The drive as udisks2 describes it: its "Media" and "MediaCompatibility"
+// ("flash_sd", "thumb", "optical_cd"...), its "ConnectionBus" ("usb",
+// "sdio"...), and whether it is optical.
+struct DriveDescription {
+    QString media;
+    QStringList mediaCompatibility;
+    QString connectionBus;
+    bool optical = false;
+};
+// Memory cards by their media ("flash", "flash_sd"... but not a "thumb"
+// stick) or a card slot on the SDIO bus; nothing when the description tells
+// no kind apart from a removable drive.
+std::optional<VolumeKind> kindFromDrive(const DriveDescription& drive);
+
+// The kinds of the block devices on drives udisks2 knows ("/dev/sdb1" -> a
+// memory card; a removable drive when its description tells no more); empty
+// where udisks2 does not run.
+QHash<QString, VolumeKind> udisksKinds();
+
+// Asks udisks2, where it runs, to mount every removable medium that holds a
+// file system and is not mounted yet, as a desktop does when a card or
+// player is plugged in: the new volume then shows in the volumes folder.
+// Does nothing where udisks2 is absent; refusals are ignored.
+void mountNewRemovableMedia();
 
 struct VolumeSizes {
     std::uint64_t totalBytes = 0;
