@@ -278,12 +278,16 @@ std::expected<std::unique_ptr<QLockFile>, QString> takeLock(const QString& file,
 std::expected<void, QString> Controller::claimPlayer() {
     QString cache = cacheFolder();
     QString locks = cache + QStringLiteral(".locks/");
+    // A player chosen anew is claimed anew; the one left is let go.
+    const QString player = decomposed(pathToPlayer());
+    if (playerLock_ && lockedPlayer_ != player) playerLock_.reset();
     if (!playerLock_) {
-        QByteArray id = QCryptographicHash::hash(decomposed(pathToPlayer()).toUtf8(), QCryptographicHash::Sha1).toHex();
+        QByteArray id = QCryptographicHash::hash(player.toUtf8(), QCryptographicHash::Sha1).toHex();
         auto lock = takeLock(locks + QStringLiteral("player-") + QString::fromLatin1(id) + QStringLiteral(".lock"),
                              QStringLiteral("The player %1").arg(pathToPlayer()));
         if (!lock) return std::unexpected(lock.error());
         playerLock_ = std::move(*lock);
+        lockedPlayer_ = player;
     }
     if (!cacheLock_) {
         auto lock = takeLock(locks + QStringLiteral("cache.lock"), QStringLiteral("The conversion cache %1").arg(cache));

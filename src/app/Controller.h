@@ -276,6 +276,7 @@ private:
     mutable WorkLists work_;
     bool previousFilesSet_ = false;
     std::unique_ptr<QLockFile> playerLock_, cacheLock_;
+    QString lockedPlayer_;  // the player playerLock_ is for
     // The stored selection or record was of the wrong type: what was read of
     // it may be far less than the user chose, so no pass removes anything
     // until the selection is saved anew.

@@ -115,6 +115,9 @@ void Controller::updatePlayer() {
     ++planGeneration_;
     if (passThread_ && passThread_->current) return;  // planned anew when it ends
     if (beginPass()) startPass();
+    // No player to plan for: the empty lists are the plan, and whoever waits
+    // for one (the window, to show itself) must hear of it.
+    else if (!updateDue_ && !volume_.mounted()) Q_EMIT planned();
 }
 
 bool Controller::planNow() {

@@ -4,6 +4,7 @@
 #include "LibraryBrowser.h"
 #include "MusicListModel.h"
 #include "MusicListView.h"
+#include "PreferencesDialog.h"
 #include "StatusArea.h"
 #include "WindowUserInterface.h"
 #include "app/Controller.h"
@@ -26,6 +27,7 @@
 MainWindow::MainWindow(Controller& controller, WindowUserInterface& ui) : controller_(controller), ui_(ui) {
     setWindowTitle(QStringLiteral("Brisle"));
     setAccessibleName(QStringLiteral("Brisle"));
+    setFlat(true);
     model_ = new MusicListModel(controller, this);
     list_ = new MusicListView(*model_, this);
     status_ = new StatusArea(this);
@@ -130,7 +132,9 @@ void MainWindow::started() {
         activateWindow();
         // Sorting 100,000 songs for the browser waits until the window is up.
         QTimer::singleShot(0, browser_, &LibraryBrowser::populate);
-        if (controller_.pathToPlayer().isEmpty()) QTimer::singleShot(0, this, &MainWindow::showPreferences);
+        if (controller_.pathToPlayer().isEmpty()) QTimer::singleShot(0, this, [this] {
+                if (showPreferencesAtFirstStart(this, controller_)) claimChosenPlayer();
+            });
     };
     if (controller_.updateDue()) connect(&controller_, &Controller::planned, this, showWindow, Qt::SingleShotConnection);
     else showWindow();
@@ -164,9 +168,13 @@ void MainWindow::drop(const QMimeData& mime) {
 // Until the preferences dialog exists, choosing the player's folder is what
 // a first start needs.
 void MainWindow::showPreferences() {
-    QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Choose the Player's Music Folder"), Locations::volumesFolder());
-    if (folder.isEmpty()) return;
-    if (auto chosen = controller_.setPlayerPath(folder); !chosen) showNotice(chosen.error());
+    if (runPreferences(this, controller_)) claimChosenPlayer();
+}
+
+void MainWindow::claimChosenPlayer() {
+    // Another Brisle at work on the newly chosen player keeps it.
+    if (controller_.pathToPlayer().isEmpty()) return;
+    if (auto claimed = controller_.claimPlayer(); !claimed) showNotice(claimed.error());
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -4,7 +4,7 @@
 // status area under them, and the menus. It drives the controller through
 // its public operations and draws its status snapshot.
 
-#include <QMainWindow>
+#include "PolishedWindow.h"
 
 #include <memory>
 
@@ -20,7 +20,7 @@ class SongsByPath;
 class StatusArea;
 class WindowUserInterface;
 
-class MainWindow : public QMainWindow {
+class MainWindow : public PolishedWindow {
     Q_OBJECT
 public:
     MainWindow(Controller& controller, WindowUserInterface& ui);
@@ -51,6 +51,7 @@ protected:
 private:
     void buildMenus();
     void cacheSelection();
+    void claimChosenPlayer();
 
     Controller& controller_;
     WindowUserInterface& ui_;
