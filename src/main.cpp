@@ -5,7 +5,7 @@
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Brisle"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("2.2"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(BRISLE_VERSION));
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
     return runCommandLine(args);
