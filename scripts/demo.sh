@@ -25,7 +25,8 @@ mkdir -p "$player"
 # real MP3 player or memory card would be; a plain folder otherwise.
 if [ -e /dev/fuse ] && command -v fusefat >/dev/null && command -v mkfs.vfat >/dev/null; then
     mkfs.vfat -C -F 32 -n PLAYER "$demo/player.img" 65536 >/dev/null
-    fusefat -o rw+ "$demo/player.img" "$player" >/dev/null
+    # fusefat describes the volume on its error output as it mounts it.
+    fusefat -o rw+ "$demo/player.img" "$player" >"$demo/fusefat.log" 2>&1 || { cat "$demo/fusefat.log"; exit 1; }
     trap 'mountpoint -q "$player" && fusermount -u "$player" || true' EXIT
     echo "== The player: a FAT32 image mounted at $player"
 else
@@ -52,8 +53,14 @@ b select check "Greatest Hits" "Square Peg" off
 b select list
 
 echo "== Syncing (songs the player can't play are converted to MP3)"
-b sync
+# On a terminal the progress is one line rewritten in place; a log gets only
+# the outcome (-v would give a line per step).
+if [ -t 1 ]; then b sync; else b sync -q; fi
 echo "== What is on the player now"
 (cd "$player" && find Music -type f | sort)
 echo "== A second sync finds nothing to do"
 b sync
+if [ -f "$demo/player.img" ]; then
+    echo "== The player is the FAT32 image $demo/player.img; look inside it with:"
+    echo "   mdir -i \"$demo/player.img\" -/ ::"
+fi

@@ -21,17 +21,27 @@ missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+mkdir -p build
+# apt, debconf and the build talk a lot: their output goes to a log under
+# build/, shown only when they fail.
+quietly() {
+    local log="build/$1.log"
+    shift
+    "$@" >"$log" 2>&1 || { tail -n 40 "$log"; echo "Failed: $* (log: $log)"; exit 1; }
+}
 if ((${#missing[@]})); then
     echo "Installing: ${missing[*]}"
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+    quietly apt-update $sudo apt-get update -qq
+    # Through env: sudo drops the caller's environment.
+    quietly apt-install $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
 fi
 
 presets=("$@")
 [ ${#presets[@]} -gt 0 ] || presets=(release)
 for preset in "${presets[@]}"; do
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset"
+    echo "== Building the $preset preset (log: build/build-$preset.log)"
+    quietly "configure-$preset" cmake --preset "$preset"
+    quietly "build-$preset" cmake --build --preset "$preset"
 done

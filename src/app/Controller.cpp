@@ -78,6 +78,11 @@ QString Controller::cacheFolder() const {
 
 bool Controller::startUp() {
     if (!loadLibrary()) return false;
+    startLoaded();
+    return true;
+}
+
+void Controller::startLoaded() {
     watchItunes();
     restorePreviousFiles();
     startWorkers();
@@ -95,7 +100,6 @@ bool Controller::startUp() {
     connect(progressTimer_, &QTimer::timeout, this, &Controller::updateProgress);
     progressTimer_->start();
     updateProgress();
-    return true;
 }
 
 bool Controller::loadLibrary() {
@@ -242,7 +246,7 @@ void Controller::eject() {
             Q_EMIT ejectFailed(ejected.error());
             ui_.warning(ejected.error());
             ui_.alert({QStringLiteral("Eject failed"),
-                       QStringLiteral("Brisle was unable to eject your player. Make sure no files on are in use or try ejecting it from the Finder."),
+                       QStringLiteral("Brisle was unable to eject your player. Make sure no files on it are in use, or try ejecting it from the file manager."),
                        {QStringLiteral("OK")}});
             // A sort before the eject moved files about: look again.
             updatePlayer();

@@ -56,8 +56,10 @@ public:
     // The whole start in its fixed order; false when the user chose to quit
     // or the library could not be read.
     bool startUp();
-    // Parts of it, for commands that need less.
+    // Parts of it, for commands that need less; startLoaded is the rest of
+    // the start after loadLibrary.
     bool loadLibrary();
+    void startLoaded();
     void restorePreviousFiles();
     void restoreWantedStuff();
     void restoreSavedState() {

@@ -5,6 +5,8 @@
 
 #include "platform/Settings.h"
 
+#include <QFileInfo>
+
 #include <unordered_set>
 
 namespace cli {
@@ -102,15 +104,12 @@ int set(Session& session, const QString& key, const QString& value) {
 int configCommand(const Options& o) {
     const QStringList& p = o.positional;
     QString sub = p.value(0);
-    if (!((sub == u"show" && p.size() == 1) || (sub == u"set" && p.size() == 3))) {
-        std::fputs("usage: brisle config show [--json]\n       brisle config set KEY VALUE\n", stderr);
-        return 2;
-    }
-    Session session(o);
-    if (auto loaded = session.defaults().load(); !loaded) {
-        fail(loaded.error());
-        if (sub == u"set") return 1;  // never write over a file we could not read
-    }
+    if (sub != u"show" && sub != u"set") return usageError(o.command, sub.isEmpty() ? QStringLiteral("show or set?") : QStringLiteral("unknown action \"%1\"").arg(sub));
+    if (p.size() != (sub == u"show" ? 1 : 3)) return usageError(o.command, QStringLiteral("%1 takes %2").arg(sub, sub == u"show" ? QStringLiteral("no words") : QStringLiteral("KEY VALUE")));
+    if (o.json && sub != u"show") return usageError(o.command, QStringLiteral("--json goes with \"config show\""));
+    Session session(o, sub == u"set" ? Session::Access::Writes : Session::Access::ReadOnly);
+    // Never write over a file that is still there and could not be read.
+    if (!session.loadSettings() && sub == u"set" && QFileInfo::exists(session.defaults().filePath())) return 1;
     session.defaults().registerDefaults(settings::registeredDefaults());
     return sub == u"show" ? show(session, o) : set(session, p[1], p[2]);
 }

@@ -1,4 +1,4 @@
-// brisle library --json
+// brisle library [--json]
 
 #include "CliSession.h"
 
@@ -54,16 +54,27 @@ void writeIds(JsonWriter& json, const std::vector<Song*>& songs) {
 
 }  // namespace
 
+QString describeLeftOut(const LeftOutCounts& counts) {
+    static const char* const kReasons[] = {"protected", "video", "not a file", "no persistent ID", "file missing", "not in the library"};
+    QStringList parts;
+    for (std::size_t i = 0; i < std::size(kReasons); ++i)
+        if (int n = counts.byReason[i]) parts.append(QStringLiteral("%1: %2").arg(QLatin1String(kReasons[i])).arg(n));
+    return parts.join(QStringLiteral(", "));
+}
+
 int libraryCommand(const Options& o) {
-    if (!o.json) {
-        fail(QStringLiteral("library: only --json output is offered"));
-        return 2;
-    }
-    Session session(o);
-    if (!session.loadLibrary()) return 1;
+    Session session(o, Session::Access::ReadOnly);
+    if (!session.loadLibrary()) return session.failure();
     const Controller& c = session.controller();
     const Library& lib = c.library();
     Library::Counts counts = lib.counts();
+    if (!o.json) {
+        print(QStringLiteral("Library file: ") + c.pathToItunes());
+        print(QStringLiteral("Songs: %1 in %2 albums; playlists: %3").arg(lib.songs().size()).arg(lib.albums().size()).arg(lib.playlistIds().size()));
+        int left = counts.leftOut.total();
+        print(left ? QStringLiteral("Left out: %1 tracks (%2)").arg(left).arg(describeLeftOut(counts.leftOut)) : QStringLiteral("Left out: none"));
+        return 0;
+    }
 
     JsonWriter json;
     json.beginObject();

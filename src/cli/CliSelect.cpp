@@ -10,25 +10,18 @@ namespace cli {
 
 namespace {
 
-const char* const kSelectUsage =
-    "usage: brisle select list [--json]\n"
-    "       brisle select add-playlist NAME-or-ID\n"
-    "       brisle select add-album NAME\n"
-    "       brisle select add-song NAME-or-ID\n"
-    "       brisle select remove ITEM\n"
-    "       brisle select mode PLAYLIST as-playlist|as-albums\n"
-    "       brisle select check ALBUM TRACK on|off\n";
-
 // Finds what a name given on the command line means: an exact identifier,
 // else an exact name, else a name without regard to case. Several equally
-// good matches are refused with the candidates listed.
+// good matches are refused with the candidates listed. Names are compared
+// composed: a terminal types "é" as one character, a library file may store
+// it as "e" and an accent.
 template <typename T>
 class Lookup {
 public:
-    Lookup(QString what, QString given) : what_(std::move(what)), given_(std::move(given)) {}
+    Lookup(QString what, QString given) : what_(std::move(what)), given_(given.normalized(QString::NormalizationForm_C)), typed_(std::move(given)) {}
 
     void add(T item, const QString& id, const QString& name, const QString& description) {
-        candidates_.push_back({item, id, name, description});
+        candidates_.push_back({item, id, name.normalized(QString::NormalizationForm_C), description});
     }
 
     std::optional<T> find() const {
@@ -44,11 +37,11 @@ public:
             if (hits.size() > 1) {
                 QString list;
                 for (const Candidate* c : hits) list += QStringLiteral("\n  ") + c->description;
-                fail(QStringLiteral("%1 \"%2\" is ambiguous; give one of these instead:%3").arg(what_, given_, list));
+                fail(QStringLiteral("%1 \"%2\" is ambiguous; give one of these instead:%3").arg(what_, typed_, list));
                 return std::nullopt;
             }
         }
-        fail(QStringLiteral("no %1 \"%2\"").arg(what_, given_));
+        fail(QStringLiteral("no %1 \"%2\"").arg(what_, typed_));
         return std::nullopt;
     }
 
@@ -57,7 +50,7 @@ private:
         T item;
         QString id, name, description;
     };
-    QString what_, given_;
+    QString what_, given_, typed_;
     std::vector<Candidate> candidates_;
 };
 
@@ -174,8 +167,15 @@ int addPlaylist(Session& session, const QString& given) {
         return p && p->persistentID() == id;
     });
     c.addPlaylists({id});
-    print(present ? QStringLiteral("The playlist \"%1\" was already selected.").arg((*playlist)->name())
-                  : QStringLiteral("Added the playlist \"%1\" (%2 songs).").arg((*playlist)->name()).arg((*playlist)->tracks().size()));
+    const Album* p = *playlist;
+    if (present) print(QStringLiteral("The playlist \"%1\" was already selected.").arg(p->name()));
+    else if (int n = p->leftOut().total())
+        print(QStringLiteral("Added the playlist \"%1\" with %2 of its %3 tracks; the others can't be placed (%4).")
+                  .arg(p->name())
+                  .arg(p->tracks().size())
+                  .arg(p->tracks().size() + std::size_t(n))
+                  .arg(describeLeftOut(p->leftOut())));
+    else print(QStringLiteral("Added the playlist \"%1\" (%2 songs).").arg(p->name()).arg(p->tracks().size()));
     return 0;
 }
 
@@ -268,18 +268,21 @@ int check(Session& session, const QString& albumName, const QString& trackGiven,
 int selectCommand(const Options& o) {
     const QStringList& p = o.positional;
     QString sub = p.value(0);
-    static const std::map<QString, int> arity = {
-        {QStringLiteral("list"), 1},        {QStringLiteral("add-playlist"), 2}, {QStringLiteral("add-album"), 2}, {QStringLiteral("add-song"), 2},
-        {QStringLiteral("remove"), 2},      {QStringLiteral("mode"), 3},         {QStringLiteral("check"), 4},
+    static const std::map<QString, std::pair<int, const char*>> arity = {
+        {QStringLiteral("list"), {1, "no words"}},
+        {QStringLiteral("add-playlist"), {2, "NAME-or-ID"}},
+        {QStringLiteral("add-album"), {2, "NAME"}},
+        {QStringLiteral("add-song"), {2, "NAME-or-ID"}},
+        {QStringLiteral("remove"), {2, "ITEM"}},
+        {QStringLiteral("mode"), {3, "PLAYLIST as-playlist|as-albums"}},
+        {QStringLiteral("check"), {4, "ALBUM TRACK on|off"}},
     };
     auto it = arity.find(sub);
-    if (it == arity.end() || p.size() != it->second) {
-        if (it == arity.end() && !sub.isEmpty()) fail(QStringLiteral("select: unknown action \"%1\"").arg(sub));
-        std::fputs(kSelectUsage, stderr);
-        return 2;
-    }
-    Session session(o);
-    if (!session.restore()) return 1;
+    if (it == arity.end()) return usageError(o.command, sub.isEmpty() ? QStringLiteral("which action?") : QStringLiteral("unknown action \"%1\"").arg(sub));
+    if (p.size() != it->second.first) return usageError(o.command, QStringLiteral("%1 takes %2").arg(sub, QLatin1String(it->second.second)));
+    if (o.json && sub != u"list") return usageError(o.command, QStringLiteral("--json goes with \"select list\""));
+    Session session(o, sub == u"list" ? Session::Access::ReadOnly : Session::Access::Writes);
+    if (!session.restore()) return session.failure();
     int status;
     if (sub == u"list") status = list(session, o);
     else if (sub == u"add-playlist") status = addPlaylist(session, p[1]);

@@ -1,4 +1,4 @@
-// brisle plan --json, brisle sync [--dry-run]: the sync without the window.
+// brisle plan --json, brisle sync [--dry-run | --watch]: the sync without the window.
 
 #include "CliSession.h"
 
@@ -96,9 +96,13 @@ void writePlan(JsonWriter& json, Controller& c) {
     json.endObject();
 }
 
-void printPlan(Controller& c, const Pending& p) {
+void printPlan(Controller& c, const Pending& p, bool quiet) {
     if (p.total() == 0) {
         print(QStringLiteral("The player is up to date: nothing to convert, copy, move or remove."));
+        return;
+    }
+    if (quiet) {
+        print(QStringLiteral("To convert: %1, to copy: %2, to move: %3, to remove: %4.").arg(p.conversions).arg(p.copies).arg(p.moves).arg(p.deletions));
         return;
     }
     Controller::PendingWork work = c.pending();
@@ -123,17 +127,17 @@ QString summary(const Controller::DoneCounts& counts) {
     return done.isEmpty() ? QStringLiteral("nothing changed") : done.join(QStringLiteral(", "));
 }
 
+CliUserInterface::Verbosity verbosity(const Options& o) {
+    return o.quiet ? CliUserInterface::Verbosity::Quiet : o.verbose ? CliUserInterface::Verbosity::Verbose : CliUserInterface::Verbosity::Normal;
+}
+
 }  // namespace
 
 int planCommand(const Options& o) {
-    if (!o.json) {
-        fail(QStringLiteral("plan: only --json output is offered; \"brisle sync --dry-run\" shows the plan as text"));
-        return 2;
-    }
-    Session session(o);
+    if (!o.json) return usageError(o.command, QStringLiteral("only --json output is offered; \"brisle sync --dry-run\" shows the plan as text"));
+    Session session(o, Session::Access::ReadOnly);
     Controller& c = session.controller();
-    c.setReadOnly();
-    if (!session.restore()) return 1;
+    if (!session.restore()) return session.failure();
     c.checkMounted();
     c.planNow();
     JsonWriter json;
@@ -142,23 +146,24 @@ int planCommand(const Options& o) {
 }
 
 int syncCommand(const Options& o) {
+    if (o.quiet && o.verbose) return usageError(o.command, QStringLiteral("-q or -v, not both"));
+    if (o.dryRun && o.watch) return usageError(o.command, QStringLiteral("--dry-run or --watch, not both"));
     if (o.watch) return watchCommand(o);
-    Session session(o);
+    Session session(o, o.dryRun ? Session::Access::ReadOnly : Session::Access::Writes);
     Controller& c = session.controller();
-    if (o.dryRun) c.setReadOnly();
-    if (!session.restore()) return 1;
+    if (!session.restore()) return session.failure();
     if (!playerReady(c)) return 1;
 
     if (o.dryRun) {
         c.planNow();
-        printPlan(c, pendingOf(c));
+        printPlan(c, pendingOf(c), o.quiet);
         return 0;
     }
 
     if (!claimPlayer(c)) return 1;
     SignalWatcher signals;
     c.startWorkers();
-    session.ui().showProgressOf(&c);
+    session.ui().showProgressOf(&c, verbosity(o));
     QEventLoop loop;
     bool interrupted = false;
     Pending planned;
@@ -254,7 +259,7 @@ private:
         if (stamp == stamp_) return;
         stamp_ = stamp;
         Defaults onDisk(session_.defaults().filePath());
-        if (!onDisk.load()) return;
+        if (!onDisk.load(Defaults::IfDamaged::Leave)) return;
         Controller& c = session_.controller();
         bool changed = false;
         for (const char* key : kWatchedKeys) {
@@ -278,19 +283,19 @@ private:
 }  // namespace
 
 int watchCommand(const Options& o) {
-    Session session(o);
+    Session session(o, Session::Access::Writes);
     Controller& c = session.controller();
-    if (auto loaded = session.defaults().load(); !loaded) fail(loaded.error());
-    session.ui().showProgressOf(&c);
-    session.ui().showNotices(true);
-    SignalWatcher signals;
-    if (!claimPlayer(c)) return 1;
-    if (!c.startUp()) return 1;
+    if (!session.loadLibrary()) return session.failure();
     QString player = c.pathToPlayer();
     if (player.isEmpty()) {
         fail(QStringLiteral("no player is chosen; choose one with: brisle config set pathToPlayer %1NAME/Music").arg(Locations::volumesFolder()));
         return 1;
     }
+    session.ui().showProgressOf(&c, verbosity(o));
+    session.ui().showNotices(!o.quiet);
+    SignalWatcher signals;
+    if (!claimPlayer(c)) return 1;
+    c.startLoaded();
     print(QStringLiteral("Watching: the player %1, the library file %2 and the selection. Ctrl-C stops.").arg(player, c.pathToItunes()));
     if (!c.mounted()) print(QStringLiteral("The player is not mounted; the sync starts when it is."));
 

@@ -1,5 +1,6 @@
 #include "CliUserInterface.h"
 
+#include "SignalWatcher.h"
 #include "app/Controller.h"
 
 #include <QRegularExpression>
@@ -13,34 +14,51 @@ int CliUserInterface::alert(const Alert& a) {
     int answer = a.buttons.size() <= 1 || assumeYes_ ? 0 : int(a.buttons.size()) - 1;
     QString key = a.title + u'\n' + a.message;
     // A question asked again and again (waiting for a file to come back) is
-    // printed once and then answered after a pause, so the wait polls.
-    bool repeated = key == lastShown_;
-    if (!repeated) {
-        std::fprintf(stderr, "%s: %s\n", qPrintable(a.title), qPrintable(a.message));
+    // printed once and then answered after a pause, so the wait polls; a dot
+    // every five seconds shows it goes on, and Ctrl-C gives the cautious answer.
+    if (key != lastShown_) {
+        endWait();
+        std::fprintf(stderr, "brisle: %s: %s\n", qPrintable(a.title), qPrintable(a.message));
         if (a.buttons.size() > 1)
             std::fprintf(stderr, "  (answered \"%s\"%s)\n", qPrintable(a.buttons.value(answer)),
                          assumeYes_ ? "" : "; run with --yes to answer the default");
-    } else {
-        QThread::sleep(1);
+        lastShown_ = key;
+        return answer;
     }
-    lastShown_ = key;
+    if (waitedSeconds_ < 0) {
+        std::fputs("brisle: waiting for that (a dot every 5 seconds; Ctrl-C stops waiting)\n", stderr);
+        waitedSeconds_ = 0;
+    }
+    for (int i = 0; i < 10 && !SignalWatcher::caught(); ++i) QThread::msleep(100);
+    if (SignalWatcher::caught()) {
+        endWait();
+        return int(a.buttons.size()) - 1;
+    }
+    if (++waitedSeconds_ % 5 == 0) std::fputc('.', stderr);
     return answer;
+}
+
+void CliUserInterface::endWait() {
+    if (waitedSeconds_ >= 5) std::fputc('\n', stderr);
+    waitedSeconds_ = -1;
 }
 
 void CliUserInterface::warning(const QString& message) {
     ++warnings_;
+    endWait();
     std::fprintf(stderr, "brisle: %s\n", qPrintable(message));
 }
 
-void CliUserInterface::showProgressOf(const Controller* controller) {
+void CliUserInterface::showProgressOf(const Controller* controller, Verbosity verbosity) {
     controller_ = controller;
-    terminal_ = ::isatty(STDOUT_FILENO);
+    verbosity_ = verbosity;
+    terminal_ = verbosity == Verbosity::Normal && ::isatty(STDOUT_FILENO);
 }
 
 void CliUserInterface::statusChanged() { progressChanged(); }
 
 void CliUserInterface::progressChanged() {
-    if (!controller_) return;
+    if (!controller_ || verbosity_ == Verbosity::Quiet) return;
     const StatusView& s = controller_->status();
     QStringList parts;
     auto add = [&](const QString& title, const QString& detail) {
@@ -58,11 +76,17 @@ void CliUserInterface::progressChanged() {
         std::fflush(stdout);
         return;
     }
-    // In a log, a line per step rather than per percent.
+    // In a log, a line per step and per ten percent rather than per percent.
+    static const QRegularExpression percent(QStringLiteral(" \\((\\d+)%\\)"));
     QString step = line;
-    step.remove(QRegularExpression(QStringLiteral(" \\(\\d+%\\)")));
-    if (step == lastLogged_) return;
+    int tenth = -1;
+    if (QRegularExpressionMatch m = percent.match(line); m.hasMatch()) {
+        tenth = m.captured(1).toInt() / 10;
+        step.remove(m.capturedStart(), m.capturedLength());
+    }
+    if (step == lastLogged_ && tenth == lastTenth_) return;
     lastLogged_ = step;
+    lastTenth_ = tenth;
     std::fprintf(stdout, "%s\n", qPrintable(line));
     std::fflush(stdout);
 }

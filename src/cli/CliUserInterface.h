@@ -18,9 +18,14 @@ public:
     void warning(const QString& message) override;
     bool hadWarnings() const { return warnings_ > 0; }
 
-    // Shows the status area's lines on the terminal while work goes on: one
-    // line rewritten in place on a terminal, a line per change otherwise.
-    void showProgressOf(const Controller* controller);
+    // Ends the dots of a wait (see alert) before other output.
+    void endWait();
+
+    // Shows the status area's lines while work goes on: one line rewritten in
+    // place on a terminal, else (or when verbose) a line per step and per ten
+    // percent of a conversion; nothing when quiet.
+    enum class Verbosity { Quiet, Normal, Verbose };
+    void showProgressOf(const Controller* controller, Verbosity verbosity = Verbosity::Normal);
     void statusChanged() override;
     void progressChanged() override;
     // Ends the rewritten line, before other output.
@@ -34,8 +39,11 @@ private:
     QString lastShown_;
     int warnings_ = 0;
     const Controller* controller_ = nullptr;
+    int waitedSeconds_ = -1;  // -1: not waiting
     bool terminal_ = false;
     bool notices_ = false;
+    Verbosity verbosity_ = Verbosity::Normal;
     QString lastLine_;
     QString lastLogged_;
+    int lastTenth_ = -1;  // of the conversion percentage last logged
 };

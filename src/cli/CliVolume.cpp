@@ -55,8 +55,8 @@ bool waitFor(Controller& c, const std::function<void()>& start) {
 }  // namespace
 
 int volumesCommand(const Options& o) {
-    Session session(o);
-    if (auto loaded = session.defaults().load(); !loaded) fail(loaded.error());
+    Session session(o, Session::Access::ReadOnly);
+    session.loadSettings();
     QString player = session.defaults().string("pathToPlayer");
     QString playerVolume = driveNameFromPath(player);
     std::vector<Volumes::MountedVolume> volumes = VolumeMonitor::mountedVolumes();
@@ -94,10 +94,10 @@ namespace {
 // Sort and eject: the player must be in step with the selection and this
 // process must hold it; then the job runs and is waited for.
 int volumeJob(const Options& o, const QString& what, void (Controller::*start)(), const std::function<QString(Controller&)>& done) {
-    Session session(o);
+    // The player changes, the settings do not.
+    Session session(o, Session::Access::ReadOnly);
     Controller& c = session.controller();
-    c.setReadOnly();
-    if (!session.restore()) return 1;
+    if (!session.restore()) return session.failure();
     if (!claimPlayer(c)) return 1;
     if (!readyForEjectOrSort(session, what)) return 1;
     if (!waitFor(c, [&] { (c.*start)(); })) return 1;

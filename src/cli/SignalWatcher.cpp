@@ -10,15 +10,20 @@
 namespace {
 
 int g_pipe[2] = {-1, -1};
+volatile std::sig_atomic_t g_caught = 0;
 
 void onSignal(int signal) {
+    g_caught = signal;
     unsigned char s = static_cast<unsigned char>(signal);
     [[maybe_unused]] ssize_t n = ::write(g_pipe[1], &s, 1);
 }
 
 }  // namespace
 
+int SignalWatcher::caught() { return g_caught; }
+
 SignalWatcher::SignalWatcher(QObject* parent) : QObject(parent) {
+    g_caught = 0;
     if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
     notifier_ = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [this] {

@@ -14,6 +14,9 @@ public:
     ~SignalWatcher() override;
 
     int lastSignal() const { return lastSignal_; }
+    // The last signal caught since a watcher was made, or 0: for code that
+    // waits without an event loop.
+    static int caught();
 
 Q_SIGNALS:
     void interrupted(int signal);

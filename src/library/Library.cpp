@@ -217,6 +217,7 @@ Library::Counts Library::loadTracks(std::shared_ptr<const plist::Document> docum
     songs_.clear();
     songsByTrackId_.clear();
     songsByPersistentId_.clear();
+    leftOut_.clear();
     TrackFields fields(document_.get());
     songKeys_ = std::make_unique<SongKeys>(document_.get());
 
@@ -243,11 +244,24 @@ Library::Counts Library::loadTracks(std::shared_ptr<const plist::Document> docum
         plist::Value t = tracks.valueAt(i);
         if (!t.isDict()) continue;
         auto f = fields.read(t);
-        if (f[Protected].asBoolean() || f[HasVideo].asBoolean()) continue;
+        auto leaveOut = [&](LeftOut reason) {
+            counts.leftOut.add(reason);
+            leftOut_.insert(f[TrackId].integer(), reason);
+        };
+        if (f[Protected].asBoolean() || f[HasVideo].asBoolean()) {
+            leaveOut(f[Protected].asBoolean() ? LeftOut::Protected : LeftOut::Video);
+            continue;
+        }
         ++counts.candidates;
-        if (f[TrackType].string() != "File") continue;
+        if (f[TrackType].string() != "File") {
+            leaveOut(LeftOut::NotAFile);
+            continue;
+        }
         // Everything stored names songs by this; one without it can't be kept.
-        if (!f[PersistentId].isString()) continue;
+        if (!f[PersistentId].isString()) {
+            leaveOut(LeftOut::NoPersistentId);
+            continue;
+        }
         ++counts.usable;
         plist::Value release = f[Release];
         keys.push_back(SortKey{
@@ -290,8 +304,12 @@ Library::Counts Library::loadTracks(std::shared_ptr<const plist::Document> docum
     std::vector<char> present = filesExist(paths);
     songs_.reserve(keys.size());
     for (std::size_t i = 0; i < keys.size(); ++i) {
-        if (!present[i]) continue;  // usable, but its file is missing
         const Usable& u = usable[keys[i].usable];
+        if (!present[i]) {  // usable, but its file is missing
+            counts.leftOut.add(LeftOut::FileMissing);
+            leftOut_.insert(u.trackId, LeftOut::FileMissing);
+            continue;
+        }
         songs_.push_back(std::make_unique<Song>(u.dict, context_, songKeys_.get()));
         Song* s = songs_.back().get();
         s->setDecodedPath(paths[i]);
@@ -348,6 +366,7 @@ void Library::readPlaylistsFrom(const plist::Document* document) {
             plist::Value trackId = items.at(j)[trackIdKey];
             if (trackId.type() != plist::Type::Integer) continue;
             if (Song* song = songsByTrackId_.value(trackId.integer())) playlist->append(song);
+            else playlist->addLeftOut(leftOut_.value(trackId.integer(), LeftOut::NoSuchTrack));
         }
         QString key = QString::fromUtf8(id.string());
         // A later playlist with the same identifier replaces the earlier one.

@@ -22,6 +22,7 @@ public:
     struct Counts {
         int candidates = 0;
         int usable = 0;
+        LeftOutCounts leftOut;
         // Tracks but none usable: the file must be written anew.
         bool unusable() const { return candidates > 0 && usable == 0; }
     };
@@ -59,6 +60,7 @@ private:
     QHash<qint64, Song*> songsByTrackId_;
     // Keyed by the identifiers' text in the document, which lives as long.
     QHash<QByteArrayView, Song*> songsByPersistentId_;
+    QHash<qint64, LeftOut> leftOut_;  // by "Track ID", for the playlists' counts
     std::vector<std::unique_ptr<Album>> albumList_;
     QHash<QString, Album*> albums_;
     std::vector<QString> playlistOrder_;

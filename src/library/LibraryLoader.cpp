@@ -51,15 +51,23 @@ std::shared_ptr<const plist::Document> readLibraryFile(const QString& path) {
 LibraryLoader::Outcome LibraryLoader::load(Library& library, const QString& pathToItunes) {
     for (;;) {
         QString why;
-        if (readInto(pathToItunes, document_, &why) == ReadState::Unreadable) {
+        ReadState state = readInto(pathToItunes, document_, &why);
+        if (state == ReadState::Unreadable) {
             // A file that is there but can't be read is named, with the reason.
             QString message = fsys::existsNoFollow(pathToItunes)
                                   ? QStringLiteral("Brisle could not read your iTunes Library XML file %1: %2.").arg(pathToItunes, why)
-                                  : QStringLiteral("Brisle could not find your iTunes Library XML file.");
+                                  : QStringLiteral("Brisle could not find your iTunes Library XML file at %1.").arg(pathToItunes);
             ui_.alert({QStringLiteral("iTunes Library not found"), message, {QStringLiteral("OK")}});
             return Outcome::Quit;
         }
-        // A file that is not a property list counts as a library without tracks.
+        // A broken file (cut short, zeros, another kind of file) is never an
+        // empty library: that would read as every song deleted.
+        if (state == ReadState::Read && !document_->root()["Tracks"].isDict()) why = QStringLiteral("it has no \"Tracks\" dictionary");
+        if (!why.isEmpty()) {
+            ui_.alert({QStringLiteral("iTunes Library XML unreadable"),
+                       QStringLiteral("Brisle could not read your iTunes Library XML file %1: %2.").arg(pathToItunes, why), {QStringLiteral("OK")}});
+            return Outcome::Quit;
+        }
         Library::Counts counts = library.loadTracks(document_);
         if (!counts.unusable()) return Outcome::Loaded;
         if (!rebuild(pathToItunes)) return Outcome::Quit;
@@ -80,9 +88,18 @@ bool LibraryLoader::rebuild(const QString& pathToItunes) {
         return false;
     }
     while (!fsys::exists(pathToItunes)) {
-        answer = ui_.alert({QStringLiteral("Close and reopen iTunes"), QStringLiteral("Click Continue when you have closed and reopened iTunes."),
+        answer = ui_.alert({QStringLiteral("Close and reopen iTunes"),
+                            QStringLiteral("Your library file was moved aside to %1. Click Continue when you have closed and reopened iTunes "
+                                           "and it has written %2 anew.")
+                                .arg(backup, pathToItunes),
                             {QStringLiteral("Continue"), QStringLiteral("Quit")}});
-        if (answer != 0) return false;
+        if (answer == 0) continue;
+        // Nothing was written anew: the user's file goes back where it was.
+        if (!fsys::existsNoFollow(pathToItunes) && std::rename(fsys::encode(backup).constData(), fsys::encode(pathToItunes).constData()) == 0)
+            ui_.warning(QStringLiteral("The library file is back at %1.").arg(pathToItunes));
+        else
+            ui_.warning(QStringLiteral("The library file stays at %1.").arg(backup));
+        return false;
     }
     return true;
 }

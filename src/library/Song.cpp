@@ -347,6 +347,12 @@ QVariant Album::valueForKey(std::string_view key) const {
     return {};
 }
 
+int LeftOutCounts::total() const {
+    int n = 0;
+    for (int count : byReason) n += count;
+    return n;
+}
+
 quint64 Album::copiedSize() const {
     quint64 total = 0;
     for (const Song* s : tracks_) total += s->copiedSize();

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -119,6 +120,17 @@ private:
     std::string_view decodedPath_;  // owned by the library; empty: decode on demand
 };
 
+// Why a track of the library file is not among the songs.
+enum class LeftOut { Protected, Video, NotAFile, NoPersistentId, FileMissing, NoSuchTrack };
+
+// Tracks left out, by reason.
+struct LeftOutCounts {
+    std::array<int, 6> byReason{};
+    void add(LeftOut reason) { ++byReason[std::size_t(reason)]; }
+    int operator[](LeftOut reason) const { return byReason[std::size_t(reason)]; }
+    int total() const;
+};
+
 // A group of songs: an album of the library or a playlist.
 class Album {
 public:
@@ -128,6 +140,9 @@ public:
     const QString& artist() const { return artist_; }
     const std::vector<Song*>& tracks() const { return tracks_; }
     void append(Song* song) { tracks_.push_back(song); }
+    // A playlist's items that name no song, by reason.
+    const LeftOutCounts& leftOut() const { return leftOut_; }
+    void addLeftOut(LeftOut reason) { leftOut_.add(reason); }
 
     QVariant valueForKey(std::string_view key) const;
     quint64 copiedSize() const;
@@ -137,6 +152,7 @@ private:
     QString name_;
     QString artist_;
     std::vector<Song*> tracks_;  // owned by the library
+    LeftOutCounts leftOut_;
 };
 
 // A file on the player that holds no song of the library.

@@ -10,7 +10,7 @@
 
 Defaults::Defaults(QString filePath) : path_(std::move(filePath)) {}
 
-std::expected<void, QString> Defaults::load() {
+std::expected<void, QString> Defaults::load(IfDamaged ifDamaged) {
     std::unique_lock lock(mutex_);
     stored_ = plist::Object::dict();
     generation_.fetch_add(1, std::memory_order_release);
@@ -22,6 +22,9 @@ std::expected<void, QString> Defaults::load() {
     }
     if (!doc && doc.error().kind == plist::Error::Kind::Io)
         return std::unexpected(QStringLiteral("The settings file %1 cannot be read: %2").arg(path_, QString::fromStdString(doc.error().message)));
+    if (ifDamaged == IfDamaged::Leave)
+        return std::unexpected(QStringLiteral("The settings file %1 is damaged (%2). It is left as it is; the next command that changes settings keeps it aside and starts afresh.")
+                                   .arg(path_, doc ? QStringLiteral("not a dictionary") : QString::fromStdString(doc.error().message)));
     QString backup = fsys::unusedName(path_, QStringLiteral(".unreadable"));
     if (::rename(fsys::encode(path_).constData(), fsys::encode(backup).constData()) != 0)
         return std::unexpected(QStringLiteral("The settings file %1 is damaged and could not be set aside.").arg(path_));

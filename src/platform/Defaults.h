@@ -26,9 +26,10 @@ public:
 
     // Reads the file. A missing file is an empty store. A file that cannot
     // be read as a property list is moved aside (to a name that is never
-    // overwritten) so that the first write does not destroy it; the error
-    // names the backup.
-    std::expected<void, QString> load();
+    // overwritten) so that the first write does not destroy it, and the error
+    // names the backup; a reader that never writes leaves it in place.
+    enum class IfDamaged { SetAside, Leave };
+    std::expected<void, QString> load(IfDamaged ifDamaged = IfDamaged::SetAside);
 
     void registerDefaults(const plist::Object::Dict& values);
 

@@ -21,14 +21,24 @@ struct WindowOptions {
     QString library, config, volumes;
 };
 
+// Only the options the window takes, as --opt VALUE or --opt=VALUE; anything
+// else is the command line's.
 std::optional<WindowOptions> parse(const QStringList& args) {
     WindowOptions o;
-    for (qsizetype i = 0; i < args.size(); i += 2) {
-        if (i + 1 >= args.size()) return std::nullopt;
-        const QString& a = args[i];
-        QString& target = a == u"--library" ? o.library : a == u"--config" ? o.config : a == u"--volumes" ? o.volumes : o.library;
-        if (a != u"--library" && a != u"--config" && a != u"--volumes") return std::nullopt;
-        target = args[i + 1];
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        QString name = args[i], value;
+        if (qsizetype eq = name.indexOf(u'='); name.startsWith(u"--") && eq > 0) {
+            value = name.mid(eq + 1);
+            name.truncate(eq);
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            return std::nullopt;
+        }
+        if (name == u"--library") o.library = value;
+        else if (name == u"--config") o.config = value;
+        else if (name == u"--volumes") o.volumes = value;
+        else return std::nullopt;
     }
     return o;
 }

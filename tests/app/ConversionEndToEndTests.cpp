@@ -65,7 +65,7 @@ void expectSettled(const CliWorld& w) {
 }
 
 // One test for both players: the demo library takes seconds to make.
-TEST(ConversionEndToEnd, ConvertedSongsAreMp3AndMp3SongsArriveUntouchedOnFatAndNamesKeepTheirAccentsOnAFolder) {
+TEST(ConversionEndToEnd, SongsArriveAsMp3OnFatAndKeepTheirAccentedNamesOnAFolder) {
     QTemporaryDir demo;
     ASSERT_TRUE(fixtures::runTool(QStringLiteral("python3"), {QStringLiteral(BRISLE_SOURCE_DIR "/examples/make-demo-library.py"), demo.path()}));
     auto music = [&](const QString& relative) -> QString { return demo.path() + QStringLiteral("/Music/") + relative; };

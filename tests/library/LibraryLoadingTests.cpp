@@ -46,7 +46,10 @@ TEST_F(LibraryLoading, FilterCountsCandidatesAndUsableTracks) {
         std::vector<Track> tracks;
         int candidates, usable;
         std::size_t songs;
-    } cases[] = {{{locked, video, stream, noId, missing, fine}, 4, 2, 1}, {{locked, video}, 0, 0, 0}, {{missing, missing}, 2, 2, 0}};
+        std::array<int, 6> leftOut;  // by LeftOut
+    } cases[] = {{{locked, video, stream, noId, missing, fine}, 4, 2, 1, {1, 1, 1, 1, 1, 0}},
+                 {{locked, video}, 0, 0, 0, {1, 1, 0, 0, 0, 0}},
+                 {{missing, missing}, 2, 2, 0, {0, 0, 0, 0, 2, 0}}};
     int round = 0;
     for (const auto& c : cases) {
         LibraryBuilder b(t.folder() + QStringLiteral("/%1").arg(++round));
@@ -55,6 +58,7 @@ TEST_F(LibraryLoading, FilterCountsCandidatesAndUsableTracks) {
         ASSERT_EQ(t.loadFile(b.write()), Outcome::Loaded);
         EXPECT_EQ(t.library->counts().candidates, c.candidates);
         EXPECT_EQ(t.library->counts().usable, c.usable);
+        EXPECT_EQ(t.library->counts().leftOut.byReason, c.leftOut);
         ASSERT_EQ(t.library->songs().size(), c.songs) << "round " << round;
         EXPECT_EQ(t.library->songWithPersistentId(b.persistentIdOf(last)), t.library->songWithTrackId(last));
     }
@@ -115,21 +119,26 @@ TEST_F(LibraryLoading, QuitInTheRebuildDialoguesEndsTheStartAndLeavesTheFile) {
     EXPECT_TRUE(fsys::exists(path));
     t.ui.expect(QStringLiteral("iTunes Library XML not compatible"), 0);
     t.ui.expect(QStringLiteral("Close and reopen iTunes"), 1);
+    const QByteArray bytes = readFile(path);
     EXPECT_EQ(t.loadFile(path), Outcome::Quit);
     EXPECT_TRUE(t.ui.unexpected.isEmpty());
+    EXPECT_EQ(readFile(path), bytes) << "quitting the wait puts the file back";
+    EXPECT_FALSE(fsys::exists(path + QStringLiteral(" (Brisle backup)")));
 }
 
-TEST_F(LibraryLoading, MissingFileQuitsAndAFileThatIsNotAPropertyListHasNoTracks) {
+// A broken file is never read as an empty library: that would remove every song.
+TEST_F(LibraryLoading, AMissingOrBrokenFileQuitsNamingTheFileAndWhere) {
     EXPECT_EQ(t.loadFile(t.folder() + QStringLiteral("/nothing.xml")), Outcome::Quit);
+    EXPECT_TRUE(t.ui.lastMessage.endsWith(QStringLiteral("file at ") + t.folder() + QStringLiteral("/nothing.xml.")));
     EXPECT_EQ(t.loadFile(QString()), Outcome::Quit);
     EXPECT_EQ(t.ui.shown, QStringList(2, QStringLiteral("iTunes Library not found")));
 
     QString path = t.folder() + QStringLiteral("/garbage.xml");
-    ASSERT_TRUE(writeFile(path, "<html><body>not a library"));
-    EXPECT_EQ(t.loadFile(path), Outcome::Loaded);
-    EXPECT_TRUE(t.library->songs().empty());
-    EXPECT_TRUE(t.library->playlistIds().empty());
-    EXPECT_EQ(t.ui.shown.size(), 2);
+    for (const char* text : {"<html><body>not a library", "<plist><array/></plist>"}) {
+        ASSERT_TRUE(writeFile(path, text));
+        EXPECT_EQ(t.loadFile(path), Outcome::Quit);
+        EXPECT_TRUE(t.ui.lastMessage.startsWith(QStringLiteral("Brisle could not read your iTunes Library XML file ") + path)) << t.ui.lastMessage.toStdString();
+    }
 }
 
 // Only a regular file is read as the library, and no further than its size:
@@ -209,10 +218,11 @@ TEST_F(LibraryLoading, PlaylistsKeepLoadedSongsAndLaterDuplicatesReplaceEarlier)
 
     // Re-reading a playlist file keeps only the songs loaded at start.
     LibraryBuilder later(t.folder());
-    later.addPlaylist(QStringLiteral("Mix"), QStringLiteral("P1"), {a, locked, b, a});
+    later.addPlaylist(QStringLiteral("Mix"), QStringLiteral("P1"), {a, locked, 9999, b, a});
     auto doc = readLibraryFile(later.write(QStringLiteral("later.xml")));
     library.readPlaylistsFrom(doc.get());
     EXPECT_EQ(ids(library.playlistWithID(QStringLiteral("P1"))), (std::vector<int>{a, b, a}));
+    EXPECT_EQ(library.playlistWithID(QStringLiteral("P1"))->leftOut().byReason, (std::array<int, 6>{1, 0, 0, 0, 0, 1})) << "a protected and an unknown track";
     library.readPlaylistsFrom(nullptr);
     EXPECT_TRUE(library.playlistIds().empty());
 }

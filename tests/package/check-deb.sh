@@ -34,5 +34,5 @@ for lib in $(objdump -p "$program" | awk '/NEEDED/ {print $2}'); do
 done
 help=$("$program" --help) || fail "brisle --help failed"
 grep -q sync <<<"$help" || fail "brisle --help does not list its commands"
-[ "$("$program" --version)" = "Brisle $2" ] || fail "the program says it is $("$program" --version), the package $2"
+[ "$("$program" --version)" = "brisle $2" ] || fail "the program says it is $("$program" --version), the package $2"
 echo "package $(basename "$deb") checked"
