@@ -275,7 +275,9 @@ QString Song::fileName(std::int64_t number) const {
     char digits[16] = {'0'};
     char* end = std::to_chars(digits + 1, digits + sizeof digits, int(number)).ptr;
     const char* begin = end - digits > 2 ? digits + 1 : digits;  // one digit keeps the "0"
-    return QLatin1StringView(begin, end) + u' ' + context_.fileNamePart(name()) + u'.' + copiedExtension();
+    char* prefixEnd = end;
+    *prefixEnd++ = ' ';
+    return context_.fileName(QString::fromLatin1(begin, prefixEnd - begin), name(), copiedExtension());
 }
 
 QString Song::legacyFileName() const { return fileName(integer("Track Number")); }

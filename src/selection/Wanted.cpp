@@ -203,7 +203,7 @@ Layout SYWantedPlaylist::layoutDictionary() const {
     for (Song* s : playlist->tracks()) {
         ++n;
         QString path = inAlbums ? s->albumPath()
-                                : folder + u'/' + QString::asprintf("%.2i ", n) + names.fileNamePart(s->name()) + u'.' + s->copiedExtension();
+                                : folder + u'/' + names.fileName(QString::asprintf("%.2i ", n), s->name(), s->copiedExtension());
         layout.set(decomposed(path), s);
     }
     return layout;
