@@ -22,6 +22,7 @@
 #include "workers/WorkLists.h"
 
 #include <QHash>
+#include <QSet>
 #include <QObject>
 #include <QString>
 
@@ -284,6 +285,7 @@ private:
     DoneCounts done_;
     QHash<QString, QString> failures_;
     QString playerRefusal_;  // the last reason the player folder was refused
+    QSet<QString> toldPlaces_;  // the names given to wanted paths that shared a place
 
     StatusView status_;
     QString conversionProgress_;  // the converting song's line with its percentage

@@ -256,6 +256,14 @@ void Controller::applyPlan(Planner::Result& plan, PlannedLists* lists) {
         if (!storedStateDamaged_) put(work_.toDeleteList, lists ? &lists->deletions : nullptr, plan.deletions);
     }
     passThread_->discard(std::move(oldRecord));
+    // Every pass gives them the same names: each is told once.
+    const QString player = decomposed(pathToPlayer()) + u'/';
+    for (const auto& [wanted, given] : plan.renamed) {
+        if (toldPlaces_.contains(given)) continue;
+        toldPlaces_.insert(given);
+        ui_.notice(QStringLiteral("\"%1\" would stand at the same place on the player as another wanted file or folder; it goes to \"%2\".")
+                       .arg(wanted.mid(wanted.startsWith(player) ? player.size() : 0), given.mid(given.startsWith(player) ? player.size() : 0)));
+    }
     if (plan.forgotGoneFiles) savePreviousFiles();
     else if (plan.tookOverFiles) writePreviousFiles();
     ui_.reloadData();

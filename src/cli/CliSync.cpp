@@ -148,6 +148,7 @@ int syncCommand(const Options& o) {
     if (o.dryRun) c.setReadOnly();
     if (!session.restore()) return 1;
     if (!playerReady(c)) return 1;
+    session.ui().showNotices(true);  // names the plan had to change
 
     if (o.dryRun) {
         c.planNow();

@@ -87,6 +87,25 @@ TEST(SyncEndToEnd, AnAlbumRenamedOnlyInCaseIsRenamedOnAFatPlayer) {
     EXPECT_EQ(w.recordedFiles(), expected);
 }
 
+// FAT ignores case, and names map "A:B" to "A_B": wanted files at one place
+// get names of their own, told once, the same on every pass.
+TEST(SyncEndToEnd, WantedFilesAtOnePlaceOnAFatPlayerGetNamesOfTheirOwn) {
+    CliWorld w(CliWorld::Player::FatImage);
+    ASSERT_TRUE(w.ready());
+    for (const char* album : {"Mix", "MIX", "A:B", "A_B"}) w.builder.addTrack({{"Album", album}, {"Name", "One"}}, true, 3000);
+    w.writeLibrary();
+    ASSERT_TRUE(w.ok({S{"config", "set", "pathToPlayer", w.playerFolder()}}));
+    for (const char* album : {"Mix", "MIX", "A:B", "A_B"}) ASSERT_TRUE(w.ok({S{"select", "add-album", album}}));
+    RunResult r = w.run(S{"sync"});
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_EQ(r.out.count(QStringLiteral("would stand at the same place")), 2) << r.out.toStdString();
+    const std::set<QString> expected = {"MIX/01 One.mp3", "Mix 2/01 One.mp3", "A_B/01 One.mp3", "A_B/01 One 2.mp3"};
+    EXPECT_EQ(w.playerFileNames(), expected);
+    EXPECT_EQ(w.recordedFiles(), expected);
+    r = w.run(S{"sync"});
+    EXPECT_TRUE(r.out.contains(QStringLiteral("up to date")) && !r.out.contains(QStringLiteral("same place"))) << r.out.toStdString();
+}
+
 // Only regular files are songs: a track whose file is a FIFO, a device or a
 // file of /proc is left out like a missing one; the sync neither waits on it
 // nor puts it on the player.
