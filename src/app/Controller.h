@@ -211,6 +211,7 @@ public:
     bool moveListUpdated() override;
     void workDone(const Record& record) override;
     void fileFailed(const QString& path, const QString& reason) override;
+    void conversionFailed(const Record& record, const QString& reason) override;
     void playerGone() override;
 
     // What was really done since the start, by kind of record.

@@ -364,6 +364,13 @@ void Controller::fileFailed(const QString& path, const QString& reason) {
     ui_.warning(reason.contains(path) ? reason : path + QStringLiteral(": ") + reason);
 }
 
+void Controller::conversionFailed(const Record& record, const QString& reason) {
+    ui_.warning(QStringLiteral("\"%1\" could not be converted (%2); it stays off the player until its file %3 changes.")
+                    .arg(record->song->name(), reason, record->song->originalPath()));
+    // Its copies wait for nothing now: a new plan leaves them out.
+    requestUpdate();
+}
+
 void Controller::playerGone() {
     ui_.warning(QStringLiteral("The player %1 went away during the sync; nothing more was written to it.").arg(driveNameFromPath(pathToPlayer())));
     checkMounted();

@@ -232,6 +232,30 @@ Song::Conversion Song::conversion() const {
 
 bool Song::isCached() const { return fsys::exists(cachePath()); }
 
+namespace {
+
+QString setAsideMark(const Song& song) { return song.cachePath() + QStringLiteral(".failed"); }
+
+QByteArray sourceStamp(const Song& song) {
+    const QString source = song.originalPath();
+    auto size = fsys::size(source);
+    auto modified = fsys::modificationTime(source);
+    return size && modified ? QByteArray::number(*size) + ' ' + QByteArray::number(*modified, 'f', 6) : QByteArray();
+}
+
+}  // namespace
+
+void Song::setAside() const {
+    QByteArray stamp = sourceStamp(*this);
+    if (!stamp.isEmpty() && fsys::makePath(cacheDir())) (void)fsys::writeFileAtomically(setAsideMark(*this), stamp);
+}
+
+bool Song::isSetAside() const {
+    QFile mark(setAsideMark(*this));
+    if (!mark.open(QIODevice::ReadOnly)) return false;
+    return mark.read(64) == sourceStamp(*this);
+}
+
 QString Song::copiedExtension() const {
     // A converted song is MP3, or AAC in an MPEG-4 file: players go by the
     // name, so it follows the format the cache file was made in.

@@ -500,9 +500,12 @@ private:
                 present_.take(used);
                 continue;
             }
-            if (song->needsConversion() && !song->isCached() && song != input_.convertingSong && !converting.contains(song)) {
-                converting.insert(song);
-                result_.conversions.push_back({WorkRecord::conversion(song, path)});
+            if (song->needsConversion() && !song->isCached() && song != input_.convertingSong) {
+                if (song->isSetAside()) continue;  // it could not be converted, and its file is as it was
+                if (!converting.contains(song)) {
+                    converting.insert(song);
+                    result_.conversions.push_back({WorkRecord::conversion(song, path)});
+                }
             }
             result_.copies.push_back({WorkRecord::copy(song, song->copyFromPath(), path), song->copiedSize()});
         }
