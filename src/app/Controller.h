@@ -98,10 +98,11 @@ public:
     // so the watch must follow the new one.
     void watchItunes();
     // The watcher's delegate call, on the main thread: a removal starts a
-    // rewrite; the new file is awaited, its playlists read and the player
+    // rewrite; the new file is awaited, its songs and playlists read and the player
     // planned anew. Other notifications are ignored.
     void watcher(FWFileWatcher* watcher, const QString& notification, const QString& path) override;
-    // Takes the playlists of the re-read library file and plans anew.
+    // Takes the songs new to the library (wanted albums gain them) and the
+    // playlists of the re-read library file, and plans anew.
     void libraryRewritten(const std::shared_ptr<const plist::Document>& doc);
 
     // ---- the player ----

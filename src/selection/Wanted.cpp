@@ -146,6 +146,16 @@ void SYWantedAlbum::buildRows(const std::vector<Song*>* songs) {
     }
 }
 
+void SYWantedAlbum::addNewTracks() {
+    const bool followsEnabled = std::all_of(songs_.begin(), songs_.end(), [](const auto& row) { return (row->checkState() != 0) == !row->song()->flag("Disabled"); });
+    const std::vector<Song*>& tracks = album_->tracks();
+    for (std::size_t i = songs_.size(); i < tracks.size(); ++i) {
+        auto row = std::make_unique<SYWantedAlbumTrack>(library_, tracks[i], this, int(i) + 1);
+        row->setChecked(followsEnabled ? !tracks[i]->flag("Disabled") : 1);
+        songs_.push_back(std::move(row));
+    }
+}
+
 int SYWantedAlbum::checkState() const {
     bool any = false, all = true;
     for (const auto& row : songs_) {
