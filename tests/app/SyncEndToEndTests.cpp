@@ -106,6 +106,22 @@ TEST(SyncEndToEnd, WantedFilesAtOnePlaceOnAFatPlayerGetNamesOfTheirOwn) {
     EXPECT_TRUE(r.out.contains(QStringLiteral("up to date")) && !r.out.contains(QStringLiteral("same place"))) << r.out.toStdString();
 }
 
+// fusefat refuses every name beyond ASCII; an exFAT player takes them. There
+// exfat-fuse shows as "fuseblk": the device tells it is exFAT, so FAT's name
+// rules hold, and a long name is cut to 255 UTF-16 units.
+TEST(SyncEndToEnd, NamesBeyondAsciiArriveOnAnExFatPlayerAndStayInStep) {
+    CliWorld w(CliWorld::Player::ExFatImage);
+    ASSERT_TRUE(w.ready());
+    for (const QString& name : {QStringLiteral("Été"), QStringLiteral("Say \"Oui\""), QString(300, QChar(0xE9))})
+        w.builder.addTrack({{"Album", "Café Señorita"}, {"Name", name.toStdString()}});
+    w.writeLibrary();
+    ASSERT_TRUE(w.ok({S{"config", "set", "pathToPlayer", w.playerFolder()}, S{"select", "add-album", "Café Señorita"}, S{"sync"}}));
+    const std::set<QString> expected = {"Café Señorita/01 Say _Oui_.mp3", "Café Señorita/02 Été.mp3", "Café Señorita/03 " + QString(124, QChar(0xE9)) + ".mp3"};
+    EXPECT_EQ(w.playerFileNames(), expected);
+    EXPECT_EQ(w.recordedFiles(), expected);
+    EXPECT_TRUE(w.run(S{"sync"}).out.contains(QStringLiteral("up to date")));
+}
+
 // A song that cannot be converted is told once by name and set aside until
 // its file changes: it holds up neither the sync nor a sort or an eject.
 TEST(SyncEndToEnd, ASongThatCannotBeConvertedIsSetAsideAndBlocksNothing) {
