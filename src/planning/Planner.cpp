@@ -158,9 +158,9 @@ public:
     }
 
     // Every wanted path, before any place is asked for.
-    void add(const QString& path, Song* song) {
+    void add(const QString& path, Song* song) {  // path: lives as long as the places
         if (!path.startsWith(root_ + u'/')) return;
-        entries_.push_back({path, song});
+        entries_.push_back({&path, song});
         if (!ignoreCase_) return;  // folders spelled alike are one, and otherwise two
         for (QString folder = parentOf(path); folder.size() > root_.size() && !folders_.contains(folder); folder = parentOf(folder))
             folders_.insert(folder);
@@ -170,21 +170,24 @@ public:
     std::vector<std::pair<QString, QString>> resolve() {
         std::vector<std::pair<QString, QString>> renamed;
         if (ignoreCase_) placeFolders(renamed);
-        // The first claim of each place, and every claim of a place claimed twice.
-        QHash<QString, Claim> first;
+        // The first claim of each place (by its entry), and every claim of a
+        // place claimed twice.
+        QHash<QString, std::size_t> first;
+        first.reserve(qsizetype(entries_.size()));
         QHash<QString, std::vector<Claim>> contested;
-        for (const auto& [path, song] : entries_) {
-            const QString given = placeOf(path);
-            const Claim claim{path, given, song};
+        auto claimOf = [&](std::size_t entry) { return Claim{entries_[entry].first, placeOf(*entries_[entry].first), entries_[entry].second}; };
+        for (std::size_t entry = 0; entry < entries_.size(); ++entry) {
+            const QString given = placeOf(*entries_[entry].first);
             auto it = first.constFind(key(given));
             if (it == first.constEnd()) {
-                first.insert(key(given), claim);
+                first.insert(key(given), entry);
                 continue;
             }
-            if (it->given == given && it->song == song) continue;
+            const Claim earlier = claimOf(*it);
+            if (earlier.given == given && earlier.song == entries_[entry].second) continue;
             std::vector<Claim>& all = contested[it.key()];
-            if (all.empty()) all.push_back(*it);
-            all.push_back(claim);
+            if (all.empty()) all.push_back(earlier);
+            all.push_back(claimOf(entry));
         }
         QStringList keys = contested.keys();
         keys.sort();
@@ -204,9 +207,9 @@ public:
                     given = extension ? QString(all[i].given.left(dot) + suffix + all[i].given.mid(dot)) : QString(all[i].given + suffix);
                     if (!first.contains(key(given)) && !folderKeys_.contains(key(given))) break;
                 }
-                first.insert(key(given), {all[i].path, given, all[i].song});
-                files_.insert({all[i].path, all[i].song}, given);
-                renamed.emplace_back(all[i].path, given);
+                first.insert(key(given), 0);
+                files_.insert({*all[i].path, all[i].song}, given);
+                renamed.emplace_back(*all[i].path, given);
             }
         }
         return renamed;
@@ -220,7 +223,8 @@ public:
 
 private:
     struct Claim {
-        QString path, given;
+        const QString* path;  // in the item's layout
+        QString given;
         Song* song;
     };
 
@@ -258,7 +262,7 @@ private:
 
     QString root_;
     bool ignoreCase_;
-    std::vector<std::pair<QString, Song*>> entries_;
+    std::vector<std::pair<const QString*, Song*>> entries_;  // in the items' layouts
     QSet<QString> folders_, folderKeys_;
     QHash<QString, QString> folderPlaces_;  // wanted folder -> its place, where they differ
     QHash<std::pair<QString, Song*>, QString> files_;  // renamed files
