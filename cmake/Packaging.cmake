@@ -32,7 +32,7 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${BRISLE_WEBSITE}/brisle/")
 # program links is covered.
 set(deps "libc6 (>= 2.36)" "libstdc++6 (>= 12)" "libgcc-s1"
          "libqt6core6 (>= 6.4)" "libqt6gui6 (>= 6.4)" "libqt6widgets6 (>= 6.4)" "libqt6dbus6 (>= 6.4)" "qt6-qpa-plugins (>= 6.4)"
-         "libavformat59" "libavcodec59" "libswresample4" "libavutil57" "libtag1v5-vanilla (>= 1.13)")
+         "libavformat59" "libavcodec59" "libswresample4" "libavutil57" "libtag1v5-vanilla (>= 1.13)" "libblkid1")
 if(BRISLE_UPDATE_CHECK)
     list(APPEND deps "libqt6network6 (>= 6.4)")
 endif()

@@ -13,7 +13,8 @@ packages=(
     rapidjson-dev
     clang-14 libclang-rt-14-dev
     python3
-    fuse3 fusefat mtools dosfstools
+    libblkid-dev
+    fuse3 fusefat mtools dosfstools exfat-fuse exfatprogs
     xvfb xauth dbus-daemon dbus-x11 at-spi2-core python3-dogtail imagemagick
     desktop-file-utils appstream librsvg2-bin
 )

@@ -180,8 +180,12 @@ void Controller::watcher(FWFileWatcher*, const QString& notification, const QStr
 }
 
 void Controller::libraryRewritten(const std::shared_ptr<const plist::Document>& doc) {
+    ui_.aboutToReload();
+    // Songs new to the library first: the playlists read next may hold them.
+    if (!library_->addNewTracks(doc).empty()) selection_->tracksAdded();
     library_->readPlaylistsFrom(doc.get());
-    ui_.notice(QStringLiteral("The library file was rewritten; its playlists were read again."));
+    ui_.reloadData();
+    ui_.notice(QStringLiteral("The library file was rewritten; its songs and playlists were read again."));
     updatePlayer();
 }
 

@@ -22,6 +22,7 @@
 #include "workers/WorkLists.h"
 
 #include <QHash>
+#include <QSet>
 #include <QObject>
 #include <QString>
 
@@ -102,10 +103,11 @@ public:
     // so the watch must follow the new one.
     void watchItunes();
     // The watcher's delegate call, on the main thread: a removal starts a
-    // rewrite; the new file is awaited, its playlists read and the player
+    // rewrite; the new file is awaited, its songs and playlists read and the player
     // planned anew. Other notifications are ignored.
     void watcher(FWFileWatcher* watcher, const QString& notification, const QString& path) override;
-    // Takes the playlists of the re-read library file and plans anew.
+    // Takes the songs new to the library (wanted albums gain them) and the
+    // playlists of the re-read library file, and plans anew.
     void libraryRewritten(const std::shared_ptr<const plist::Document>& doc);
 
     // ---- the player ----
@@ -233,6 +235,7 @@ public:
     bool moveListUpdated() override;
     void workDone(const Record& record) override;
     void fileFailed(const QString& path, const QString& reason) override;
+    void conversionFailed(const Record& record, const QString& reason) override;
     void playerGone() override;
 
     // What was really done since the start, by kind of record.
@@ -310,6 +313,7 @@ private:
     DoneCounts done_;
     QHash<QString, QString> failures_;
     QString playerRefusal_;  // the last reason the player folder was refused
+    QSet<QString> toldPlaces_;  // the names given to wanted paths that shared a place
 
     StatusView status_;
     QString conversionProgress_;  // the converting song's line with its percentage

@@ -259,6 +259,14 @@ void Controller::applyPlan(Planner::Result& plan, PlannedLists* lists) {
         if (!storedStateDamaged_) put(work_.toDeleteList, lists ? &lists->deletions : nullptr, plan.deletions);
     }
     passThread_->discard(std::move(oldRecord));
+    // Every pass gives them the same names: each is told once.
+    const QString player = decomposed(pathToPlayer()) + u'/';
+    for (const auto& [wanted, given] : plan.renamed) {
+        if (toldPlaces_.contains(given)) continue;
+        toldPlaces_.insert(given);
+        ui_.notice(QStringLiteral("\"%1\" would stand at the same place on the player as another wanted file or folder; it goes to \"%2\".")
+                       .arg(wanted.mid(wanted.startsWith(player) ? player.size() : 0), given.mid(given.startsWith(player) ? player.size() : 0)));
+    }
     if (plan.forgotGoneFiles) savePreviousFiles();
     else if (plan.tookOverFiles) writePreviousFiles();
     ui_.reloadData();
@@ -368,6 +376,13 @@ void Controller::fileFailed(const QString& path, const QString& reason) {
     if (it != failures_.end() && *it == reason) return;
     failures_.insert(path, reason);
     ui_.warning(reason.contains(path) ? reason : path + QStringLiteral(": ") + reason);
+}
+
+void Controller::conversionFailed(const Record& record, const QString& reason) {
+    ui_.warning(QStringLiteral("\"%1\" could not be converted (%2); it stays off the player until its file %3 changes.")
+                    .arg(record->song->name(), reason, record->song->originalPath()));
+    // Its copies wait for nothing now: a new plan leaves them out.
+    requestUpdate();
 }
 
 void Controller::playerGone() {

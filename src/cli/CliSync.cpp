@@ -153,6 +153,7 @@ int syncCommand(const Options& o) {
     Controller& c = session.controller();
     if (!session.restore()) return session.failure();
     if (!playerReady(c)) return 1;
+    session.ui().showNotices(true);  // names the plan had to change
 
     if (o.dryRun) {
         c.planNow();

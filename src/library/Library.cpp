@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <span>
 #include <thread>
 #include <unordered_map>
@@ -210,20 +211,23 @@ std::vector<char> filesExist(std::span<const std::string_view> paths) {
     return present;
 }
 
-}  // namespace
+// A usable track whose file exists, as loading keeps it.
+struct Found {
+    plist::Value dict;
+    std::int64_t trackId;
+    std::string_view persistentId;
+    std::string_view path;  // decoded, in the caller's path text
+};
 
-Library::Counts Library::loadTracks(std::shared_ptr<const plist::Document> document) {
-    document_ = std::move(document);
-    songs_.clear();
-    songsByTrackId_.clear();
-    songsByPersistentId_.clear();
-    leftOut_.clear();
-    TrackFields fields(document_.get());
-    songKeys_ = std::make_unique<SongKeys>(document_.get());
-
-    plist::Value tracks = document_ ? document_->root()["Tracks"] : plist::Value();
-    songsByTrackId_.reserve(qsizetype(tracks.size()));
-    songsByPersistentId_.reserve(qsizetype(tracks.size()));
+// The usable tracks of a document whose files exist, in load order. Their
+// decoded paths go into `pathText`, cleared and reserved whole so that the
+// views into it stay valid while it lives. `known`, when given, is asked for
+// each usable track and leaves out those it answers true for.
+LargeVector<Found> usableTracks(const plist::Document* doc, LargeVector<char>& pathText, Library::Counts& counts,
+                                const std::function<bool(std::int64_t trackId, std::string_view persistentId)>& known,
+                                QHash<qint64, LeftOut>* leftOut) {
+    TrackFields fields(doc);
+    plist::Value tracks = doc ? doc->root()["Tracks"] : plist::Value();
 
     // One pass over the tracks in file order, where their dictionaries lie one
     // after another in memory, reads all that loading needs of them. Filtering
@@ -234,7 +238,6 @@ Library::Counts Library::loadTracks(std::shared_ptr<const plist::Document> docum
         std::string_view persistentId;
         std::string_view location;
     };
-    Counts counts;
     LargeVector<Usable> usable;
     LargeVector<SortKey> keys;
     usable.reserve(tracks.size());
@@ -246,7 +249,7 @@ Library::Counts Library::loadTracks(std::shared_ptr<const plist::Document> docum
         auto f = fields.read(t);
         auto leaveOut = [&](LeftOut reason) {
             counts.leftOut.add(reason);
-            leftOut_.insert(f[TrackId].integer(), reason);
+            if (leftOut) leftOut->insert(f[TrackId].integer(), reason);
         };
         if (f[Protected].asBoolean() || f[HasVideo].asBoolean()) {
             leaveOut(f[Protected].asBoolean() ? LeftOut::Protected : LeftOut::Video);
@@ -263,6 +266,7 @@ Library::Counts Library::loadTracks(std::shared_ptr<const plist::Document> docum
             continue;
         }
         ++counts.usable;
+        if (known && known(f[TrackId].integer(), f[PersistentId].string())) continue;
         plist::Value release = f[Release];
         keys.push_back(SortKey{
             release.type() == plist::Type::Date ? release.date().secondsSince1970 : -std::numeric_limits<double>::infinity(),
@@ -275,10 +279,8 @@ Library::Counts Library::loadTracks(std::shared_ptr<const plist::Document> docum
         locationBytes += usable.back().location.size() + 1;
     }
 
-    // The decoded paths, NUL-terminated one after another in one buffer that
-    // the songs keep pointing into (reserved whole: decoding never lengthens
-    // a URL).
-    auto& pathText = pathText_;
+    // The decoded paths, NUL-terminated one after another in one buffer
+    // (reserved whole: decoding never lengthens a URL).
     pathText.clear();
     pathText.reserve(locationBytes);
     LargeVector<std::pair<std::size_t, std::size_t>> pathSpans;
@@ -302,34 +304,93 @@ Library::Counts Library::loadTracks(std::shared_ptr<const plist::Document> docum
     }
 
     std::vector<char> present = filesExist(paths);
-    songs_.reserve(keys.size());
+    LargeVector<Found> found;
+    found.reserve(keys.size());
     for (std::size_t i = 0; i < keys.size(); ++i) {
         const Usable& u = usable[keys[i].usable];
         if (!present[i]) {  // usable, but its file is missing
             counts.leftOut.add(LeftOut::FileMissing);
-            leftOut_.insert(u.trackId, LeftOut::FileMissing);
+            if (leftOut) leftOut->insert(u.trackId, LeftOut::FileMissing);
             continue;
         }
-        songs_.push_back(std::make_unique<Song>(u.dict, context_, songKeys_.get()));
-        Song* s = songs_.back().get();
-        s->setDecodedPath(paths[i]);
-        songsByTrackId_.insert(u.trackId, s);
-        songsByPersistentId_.insert(QByteArrayView(u.persistentId.data(), qsizetype(u.persistentId.size())), s);
+        found.push_back(Found{u.dict, u.trackId, u.persistentId, paths[i]});
     }
+    return found;
+}
+
+}  // namespace
+
+Song* Library::addSong(plist::Value dict, const SongKeys* keys, std::int64_t trackId, std::string_view persistentId, std::string_view path) {
+    songs_.push_back(std::make_unique<Song>(dict, context_, keys));
+    Song* s = songs_.back().get();
+    s->setDecodedPath(path);
+    songsByTrackId_.insert(trackId, s);
+    songsByPersistentId_.insert(QByteArrayView(persistentId.data(), qsizetype(persistentId.size())), s);
+    return s;
+}
+
+Library::Counts Library::loadTracks(std::shared_ptr<const plist::Document> document) {
+    document_ = std::move(document);
+    laterDocuments_.clear();
+    laterPathText_.clear();
+    laterSongKeys_.clear();
+    songs_.clear();
+    songsByTrackId_.clear();
+    songsByPersistentId_.clear();
+    leftOut_.clear();
+    songKeys_ = std::make_unique<SongKeys>(document_.get());
+    Counts counts;
+    const LargeVector<Found> found = usableTracks(document_.get(), pathText_, counts, nullptr, &leftOut_);
+    songs_.reserve(found.size());
+    songsByTrackId_.reserve(qsizetype(found.size()));
+    songsByPersistentId_.reserve(qsizetype(found.size()));
+    for (const Found& f : found) addSong(f.dict, songKeys_.get(), f.trackId, f.persistentId, f.path);
     counts_ = counts;
     return counts;
+}
+
+std::vector<Song*> Library::addNewTracks(std::shared_ptr<const plist::Document> document) {
+    // A rewritten file may number its tracks anew: its playlists name the
+    // songs by its own numbers.
+    QHash<qint64, Song*> byTrackId;
+    laterPathText_.emplace_back();
+    Counts counts;
+    const LargeVector<Found> found = usableTracks(document.get(), laterPathText_.back(), counts, [&](std::int64_t trackId, std::string_view id) {
+        Song* song = songsByPersistentId_.value(QByteArrayView(id.data(), qsizetype(id.size())));
+        if (song) byTrackId.insert(trackId, song);
+        return song != nullptr;
+    }, nullptr);
+    auto keys = std::make_unique<SongKeys>(document.get());
+    songsByTrackId_ = std::move(byTrackId);
+    std::vector<Song*> added;
+    for (const Found& f : found) added.push_back(addSong(f.dict, keys.get(), f.trackId, f.persistentId, f.path));
+    // The new songs are views of this document, their paths of this text,
+    // their keys resolved against it.
+    if (added.empty()) {
+        laterPathText_.pop_back();
+    } else {
+        laterDocuments_.push_back(std::move(document));
+        laterSongKeys_.push_back(std::move(keys));
+    }
+    groupSongs(songs_.size() - added.size(), added.empty() ? nullptr : laterDocuments_.back().get());
+    return added;
 }
 
 void Library::groupAlbums() {
     albumList_.clear();
     albums_.clear();
     albums_.reserve(qsizetype(songs_.size() / 10));
-    TrackFields fields(document_.get());
+    groupSongs(0, document_.get());
+}
+
+void Library::groupSongs(std::size_t first, const plist::Document* document) {
+    TrackFields fields(document);
     // Songs of one album mostly follow each other in load order: the same
     // name as the song before needs no conversion and no lookup.
     Album* previous = nullptr;
     std::string_view previousText;
-    for (const auto& song : songs_) {
+    for (std::size_t i = first; i < songs_.size(); ++i) {
+        const auto& song = songs_[i];
         auto f = fields.read(song->dict());
         std::string_view albumText = f[AlbumName].string();
         Album* album = previous;

@@ -266,6 +266,30 @@ Song::Conversion Song::conversion() const {
 
 bool Song::isCached() const { return fsys::exists(cachePath()); }
 
+namespace {
+
+QString setAsideMark(const Song& song) { return song.cachePath() + QStringLiteral(".failed"); }
+
+QByteArray sourceStamp(const Song& song) {
+    const QString source = song.originalPath();
+    auto size = fsys::size(source);
+    auto modified = fsys::modificationTime(source);
+    return size && modified ? QByteArray::number(*size) + ' ' + QByteArray::number(*modified, 'f', 6) : QByteArray();
+}
+
+}  // namespace
+
+void Song::setAside() const {
+    QByteArray stamp = sourceStamp(*this);
+    if (!stamp.isEmpty() && fsys::makePath(cacheDir())) (void)fsys::writeFileAtomically(setAsideMark(*this), stamp);
+}
+
+bool Song::isSetAside() const {
+    QFile mark(setAsideMark(*this));
+    if (!mark.open(QIODevice::ReadOnly)) return false;
+    return mark.read(64) == sourceStamp(*this);
+}
+
 QString Song::copiedExtension() const {
     // A converted song is MP3, or AAC in an MPEG-4 file: players go by the
     // name, so it follows the format the cache file was made in.
@@ -309,7 +333,9 @@ QString Song::fileName(std::int64_t number) const {
     char digits[16] = {'0'};
     char* end = std::to_chars(digits + 1, digits + sizeof digits, int(number)).ptr;
     const char* begin = end - digits > 2 ? digits + 1 : digits;  // one digit keeps the "0"
-    return QLatin1StringView(begin, end) + u' ' + context_.fileNamePart(name()) + u'.' + copiedExtension();
+    char* prefixEnd = end;
+    *prefixEnd++ = ' ';
+    return context_.fileName(QString::fromLatin1(begin, prefixEnd - begin), name(), copiedExtension());
 }
 
 QString Song::legacyFileName() const { return fileName(dict_[keys_->trackNumber].asInteger()); }

@@ -87,6 +87,11 @@ public:
     QString cacheDir() const;
     QString cachePath() const { return conversion().cachePath; }
     bool isCached() const;
+    // A song that could not be converted is set aside, and left off the
+    // player, until its file changes: a mark beside its cache name holds the
+    // size and modification time its file had then.
+    void setAside() const;
+    bool isSetAside() const;
 
     // Names on the player.
     QString copiedExtension() const;

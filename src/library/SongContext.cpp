@@ -30,6 +30,40 @@ QString withFatRules(QString name, bool fat, bool component) {
     return name;
 }
 
+// The units a name takes on the player, as it is written (decomposed).
+qsizetype storedUnits(QStringView name, bool fat) {
+    // Below U+00C0 nothing decomposes, so most names need no decomposing.
+    qsizetype plain = 0;
+    bool simple = true;
+    for (QChar c : name) {
+        if (c.unicode() >= 0xC0) {
+            simple = false;
+            break;
+        }
+        plain += fat || c.unicode() < 0x80 ? 1 : 2;
+    }
+    if (simple) return plain;
+    QString d = decomposed(name.toString());
+    return fat ? d.size() : d.toUtf8().size();
+}
+
+// The name decomposed and cut so that it takes at most `room` units, never
+// inside a surrogate pair or a UTF-8 sequence; unchanged when it fits.
+QString fitted(const QString& name, qsizetype room, bool fat) {
+    if (storedUnits(name, fat) <= room) return name;
+    const QString d = decomposed(name);
+    qsizetype used = 0, end = 0;
+    for (qsizetype i = 0; i < d.size();) {
+        const char32_t c = QChar::isHighSurrogate(d[i].unicode()) && i + 1 < d.size() ? QChar::surrogateToUcs4(d[i], d[i + 1]) : d[i].unicode();
+        const qsizetype units = c > 0xFFFF ? 2 : 1;
+        used += fat ? units : c < 0x80 ? 1 : c < 0x800 ? 2 : c > 0xFFFF ? 4 : 3;
+        if (used > room) break;
+        i += units;
+        end = i;
+    }
+    return d.left(end);
+}
+
 }  // namespace
 
 std::uint64_t SongContext::nextId() {
@@ -66,12 +100,16 @@ QString SongContext::folderName(const QString& name) const {
     // An empty name would join into "a//b", a path the player listing never
     // gives back, so the song would be copied again on every pass.
     if (name.isEmpty()) return QStringLiteral("_");
-    return withFatRules(stringByReplacingBadChars(name), fatNames(), true);
+    const bool fat = fatNames();
+    // Cut first: the cut may end the name in a "." or " ".
+    return withFatRules(fitted(stringByReplacingBadChars(name), kMaxNameUnits, fat), fat, true);
 }
 
-// A part of a file name: the extension follows, so its end is no name's end.
-QString SongContext::fileNamePart(const QString& name) const {
-    return withFatRules(stringByReplacingBadChars(name), fatNames(), false);
+QString SongContext::fileName(QStringView prefix, const QString& name, QStringView extension) const {
+    const bool fat = fatNames();
+    // The extension follows the name part, so its end is no name's end.
+    const qsizetype room = kMaxNameUnits - storedUnits(prefix, fat) - 1 - storedUnits(extension, fat);
+    return prefix + withFatRules(fitted(stringByReplacingBadChars(name), std::max<qsizetype>(room, 0), fat), fat, false) + u'.' + extension;
 }
 
 QString sizeText(quint64 bytes) {

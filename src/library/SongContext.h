@@ -47,8 +47,13 @@ public:
 
     // One name that becomes a whole folder name on the player.
     QString folderName(const QString& name) const;
-    // A name that becomes part of a file name on the player.
-    QString fileNamePart(const QString& name) const;
+    // A file name on the player: prefix (the track number and a space),
+    // name, ".", extension. The prefix and extension are kept as they are.
+    QString fileName(QStringView prefix, const QString& name, QStringView extension) const;
+    // A name component takes at most this many units: UTF-16 units on FAT and
+    // exFAT, bytes elsewhere, counted decomposed as names are written. A
+    // longer name is cut at a character's end.
+    static constexpr qsizetype kMaxNameUnits = 255;
 
 private:
     static std::uint64_t nextId();

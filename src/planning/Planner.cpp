@@ -2,6 +2,8 @@
 
 #include "library/PathUtils.h"
 #include "library/Song.h"
+#include "library/SongContext.h"
+#include "library/Library.h"
 #include "platform/FileSystem.h"
 
 #include <QFile>
@@ -143,6 +145,129 @@ void listFiles(int dirFd, const QString& prefix, const std::function<void(const 
     ::closedir(dir);
 }
 
+// Where the wanted files stand, compared as the player's file system
+// compares names (FAT and exFAT ignore case). Two wanted folders spelled
+// otherwise, or two different wanted files, at one place: the later one gets
+// " 2" (" 3"...) at the end of its name, before a file's extension. "Later"
+// is by spelling, then by song, never by the order of the list, so every pass
+// names them alike and nothing is copied again.
+class Places {
+public:
+    Places(const QString& playerFolder, bool ignoreCase) : root_(playerFolder), ignoreCase_(ignoreCase) {
+        while (root_.size() > 1 && root_.endsWith(u'/')) root_.chop(1);
+    }
+
+    // Every wanted path, before any place is asked for.
+    void add(const QString& path, Song* song) {  // path: lives as long as the places
+        if (!path.startsWith(root_ + u'/')) return;
+        entries_.push_back({&path, song});
+        if (!ignoreCase_) return;  // folders spelled alike are one, and otherwise two
+        for (QString folder = parentOf(path); folder.size() > root_.size() && !folders_.contains(folder); folder = parentOf(folder))
+            folders_.insert(folder);
+    }
+
+    // Answers the renamed wanted paths and where they go.
+    std::vector<std::pair<QString, QString>> resolve() {
+        std::vector<std::pair<QString, QString>> renamed;
+        if (ignoreCase_) placeFolders(renamed);
+        // The first claim of each place (by its entry), and every claim of a
+        // place claimed twice.
+        QHash<QString, std::size_t> first;
+        first.reserve(qsizetype(entries_.size()));
+        QHash<QString, std::vector<Claim>> contested;
+        auto claimOf = [&](std::size_t entry) { return Claim{entries_[entry].first, placeOf(*entries_[entry].first), entries_[entry].second}; };
+        for (std::size_t entry = 0; entry < entries_.size(); ++entry) {
+            const QString given = placeOf(*entries_[entry].first);
+            auto it = first.constFind(key(given));
+            if (it == first.constEnd()) {
+                first.insert(key(given), entry);
+                continue;
+            }
+            const Claim earlier = claimOf(*it);
+            if (earlier.given == given && earlier.song == entries_[entry].second) continue;
+            std::vector<Claim>& all = contested[it.key()];
+            if (all.empty()) all.push_back(earlier);
+            all.push_back(claimOf(entry));
+        }
+        QStringList keys = contested.keys();
+        keys.sort();
+        for (const QString& k : keys) {
+            std::vector<Claim>& all = contested[k];
+            std::sort(all.begin(), all.end(), [](const Claim& a, const Claim& b) {
+                if (a.given != b.given) return a.given < b.given;
+                return a.song->persistentId() < b.song->persistentId();
+            });
+            for (std::size_t i = 1; i < all.size(); ++i) {
+                if (all[i].given == all[i - 1].given && all[i].song == all[i - 1].song) continue;
+                const qsizetype dot = all[i].given.lastIndexOf(u'.');
+                const bool extension = dot > all[i].given.lastIndexOf(u'/');
+                QString given;
+                for (int n = 2;; ++n) {
+                    const QString suffix = u' ' + QString::number(n);
+                    given = extension ? QString(all[i].given.left(dot) + suffix + all[i].given.mid(dot)) : QString(all[i].given + suffix);
+                    if (!first.contains(key(given)) && !folderKeys_.contains(key(given))) break;
+                }
+                first.insert(key(given), 0);
+                files_.insert({*all[i].path, all[i].song}, given);
+                renamed.emplace_back(*all[i].path, given);
+            }
+        }
+        return renamed;
+    }
+
+    QString place(const QString& path, Song* song) const {
+        if (files_.isEmpty() && folderPlaces_.isEmpty()) return path;
+        auto it = files_.constFind({path, song});
+        return it != files_.constEnd() ? *it : placeOf(path);
+    }
+
+private:
+    struct Claim {
+        const QString* path;  // in the item's layout
+        QString given;
+        Song* song;
+    };
+
+    static QString parentOf(const QString& path) { return path.left(path.lastIndexOf(u'/')); }
+    QString key(const QString& path) const { return ignoreCase_ ? path.toCaseFolded() : path; }
+
+    // The path with its folders where they were placed.
+    QString placeOf(const QString& path) const {
+        if (folderPlaces_.isEmpty()) return path;
+        const QString parent = parentOf(path);
+        auto it = folderPlaces_.constFind(parent);
+        return it == folderPlaces_.constEnd() ? path : *it + path.mid(parent.size());
+    }
+
+    // Parents come before their children in the order of their spellings.
+    void placeFolders(std::vector<std::pair<QString, QString>>& renamed) {
+        QStringList folders(folders_.begin(), folders_.end());
+        folders.sort();
+        for (const QString& f : folders) folderKeys_.insert(key(f));
+        QHash<QString, QString> taken;  // key -> the folder's spelling
+        for (const QString& folder : folders) {
+            const QString parent = parentOf(folder);
+            QString given = folderPlaces_.value(parent, parent) + folder.mid(parent.size());
+            auto it = taken.constFind(key(given));
+            if (it != taken.constEnd() && *it != given) {
+                const QString base = given;
+                for (int n = 2; taken.contains(key(given)) || folderKeys_.contains(key(given)); ++n) given = base + u' ' + QString::number(n);
+                renamed.emplace_back(folder, given);
+            }
+            taken.insert(key(given), given);
+            if (given != folder) folderPlaces_.insert(folder, given);
+        }
+        for (auto it = taken.constBegin(); it != taken.constEnd(); ++it) folderKeys_.insert(it.key());
+    }
+
+    QString root_;
+    bool ignoreCase_;
+    std::vector<std::pair<const QString*, Song*>> entries_;  // in the items' layouts
+    QSet<QString> folders_, folderKeys_;
+    QHash<QString, QString> folderPlaces_;  // wanted folder -> its place, where they differ
+    QHash<std::pair<QString, Song*>, QString> files_;  // renamed files
+};
+
 }  // namespace
 
 // One pass, step by step; see Planner.h for the steps. Paths are compared in
@@ -163,6 +288,7 @@ public:
         forgetGoneFiles();
         reconcileOtherFiles();
         matchPaths();
+        keepNewPlaces();
         deleteLeftovers();
         std::stable_sort(result_.copies.begin(), result_.copies.end(), [](const Weighted& a, const Weighted& b) {
             return QString::compare(a.record->to, b.record->to, Qt::CaseSensitive) < 0;
@@ -221,11 +347,17 @@ private:
         return folded_.value(path.toCaseFolded());
     }
 
-    // The layouts of the wanted items; files already in place are taken over.
+    // The layouts of the wanted items, each file at a place of its own;
+    // files already in place are taken over.
     void layOut() {
+        Places places(input_.playerFolder, library_.context().fatNames());
+        for (const Item& item : items_)
+            for (const auto& [path, song] : item.layout.entries()) places.add(path, song);
+        result_.renamed = places.resolve();
         for (const Item& item : items_) {
-            for (const auto& [path, song] : item.layout.entries()) {
+            for (const auto& [wantedPath, song] : item.layout.entries()) {
                 if (cancelled()) return;
+                const QString path = places.place(wantedPath, song);
                 layout_.insert(path, song);
                 result_.wantedByLayout.insert(path, item.item);
                 laidOut_.push_back({path, item.item});
@@ -372,12 +504,29 @@ private:
                 present_.take(used);
                 continue;
             }
-            if (song->needsConversion() && !song->isCached() && song != input_.convertingSong && !converting.contains(song)) {
-                converting.insert(song);
-                result_.conversions.push_back({WorkRecord::conversion(song, path)});
+            if (song->needsConversion() && !song->isCached() && song != input_.convertingSong) {
+                if (song->isSetAside()) continue;  // it could not be converted, and its file is as it was
+                if (!converting.contains(song)) {
+                    converting.insert(song);
+                    result_.conversions.push_back({WorkRecord::conversion(song, path)});
+                }
             }
             result_.copies.push_back({WorkRecord::copy(song, song->copyFromPath(), path), song->copiedSize()});
         }
+    }
+
+    // A name given to a wanted path is news only while something is still
+    // to go there; a player in step says nothing.
+    void keepNewPlaces() {
+        if (result_.renamed.empty()) return;
+        QSet<QString> targets;
+        for (const auto* list : {&result_.copies, &result_.moves})
+            for (const Weighted& w : *list) targets.insert(w.record->to);
+        std::erase_if(result_.renamed, [&](const auto& renamed) {
+            if (targets.contains(renamed.second)) return false;
+            const QString folder = renamed.second + u'/';
+            return std::none_of(targets.begin(), targets.end(), [&](const QString& t) { return t.startsWith(folder); });
+        });
     }
 
     // Whatever is left on the player goes.

@@ -61,6 +61,10 @@ public:
         bool tookOverFiles = false;           // it gained files found in place
         std::vector<Weighted> conversions, copies, moves, deletions;
         QHash<QString, SYWanted*> wantedByLayout;
+        // Wanted paths (files or folders) that stood at one place with
+        // another, and the names they were given, while something is still
+        // to go there.
+        std::vector<std::pair<QString, QString>> renamed;
         // Other-file items that leave the list, and new ones for its end.
         std::vector<const SYWanted*> droppedFiles;
         std::vector<std::unique_ptr<SYWanted>> newFiles;

@@ -24,7 +24,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <blkid/blkid.h>
 #include <fcntl.h>
+#include <sys/sysmacros.h>
 #include <sys/mount.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -121,6 +123,25 @@ bool isMediaPlayer(unsigned major, unsigned minor) {
     QByteArray parent = readWholeFile(file.constData()).trimmed();
     QList<QByteArray> numbers = parent.split(':');
     return numbers.size() == 2 && !udevProperty(numbers[0].toUInt(), numbers[1].toUInt(), "ID_MEDIA_PLAYER").isEmpty();
+}
+
+// What a block device holds: udev's record where it keeps one, otherwise a
+// look at the device itself (which takes the right to read it). "" when
+// neither tells.
+QString blockDeviceFileSystemType(unsigned major, unsigned minor) {
+    if (QString type = udevFileSystemType(major, minor); !type.isEmpty()) return type;
+    char* device = ::blkid_devno_to_devname(makedev(major, minor));
+    if (!device) return {};
+    blkid_probe probe = ::blkid_new_probe_from_filename(device);
+    std::free(device);
+    if (!probe) return {};
+    QString type;
+    const char* value = nullptr;
+    ::blkid_probe_enable_superblocks(probe, 1);
+    ::blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_TYPE);
+    if (::blkid_do_safeprobe(probe) == 0 && ::blkid_probe_lookup_value(probe, "TYPE", &value, nullptr) == 0) type = QString::fromUtf8(value);
+    ::blkid_free_probe(probe);
+    return type;
 }
 
 bool isRemovableDevice(unsigned major, unsigned minor) {
@@ -368,10 +389,10 @@ QString fileSystemTypeOf(const QString& path) {
 bool isFatFamily(const MountEntry& mount) {
     if (isFatKind(kindOf(mount.fileSystemType))) return true;
     if (mount.fileSystemType != u"fuseblk" && mount.fileSystemType != u"fuse") return false;
-    // A generic FUSE block mount: the driver may name itself as the source,
-    // otherwise ask what udev found on the device.
+    // A generic FUSE block mount (exfat-fuse shows so): the driver may name
+    // itself as the source, otherwise the device tells.
     if (isFatKind(mount.source)) return true;
-    return mount.major != 0 && isFatKind(udevFileSystemType(mount.major, mount.minor));
+    return mount.major != 0 && isFatKind(blockDeviceFileSystemType(mount.major, mount.minor));
 }
 
 bool isFatFamily(const QString& path) {

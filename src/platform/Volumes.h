@@ -57,7 +57,8 @@ bool isMountPoint(const QString& folder);
 // The mount table's type of the mount holding the path, "" when unknown.
 QString fileSystemTypeOf(const QString& path);
 // FAT and exFAT, in-kernel or through FUSE ("fuse.fusefat" counts). A "fuseblk"
-// mount counts when its source names a FAT kind or udev knows its device as one.
+// mount (exfat-fuse) counts when its source names a FAT kind or its device
+// holds one (as udev recorded it, or libblkid finds it).
 bool isFatFamily(const QString& path);
 bool isFatFamily(const MountEntry& mount);
 

@@ -9,17 +9,15 @@
 class Song;
 
 // Where songs go on the player: full NFD paths to songs, in the order the
-// item laid them out. Setting a path that is already there replaces its song
-// in place.
+// item laid them out. A path set again for the same song is kept once; for
+// another song (two names that map to one) both stay, and the planner gives
+// the later one a place of its own.
 class Layout {
 public:
     void set(const QString& path, Song* song) {
         auto it = index_.constFind(path);
-        if (it != index_.constEnd()) {
-            entries_[*it].second = song;
-            return;
-        }
-        index_.insert(path, entries_.size());
+        if (it != index_.constEnd() && entries_[*it].second == song) return;
+        if (it == index_.constEnd()) index_.insert(path, entries_.size());
         entries_.emplace_back(path, song);
     }
 

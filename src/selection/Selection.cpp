@@ -72,6 +72,11 @@ void Selection::removeItem(const SYWanted* item) {
     if (it != wantedStuff_.end()) wantedStuff_.erase(it);
 }
 
+void Selection::tracksAdded() {
+    for (const auto& item : wantedStuff_)
+        if (auto* album = item->as<SYWantedAlbum>()) album->addNewTracks();
+}
+
 plist::Object Selection::propertyList() const {
     plist::Object playlists = plist::Object::array(), albums = plist::Object::array(), songs = plist::Object::array();
     for (const auto& item : wantedStuff_) {

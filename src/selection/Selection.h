@@ -30,6 +30,8 @@ public:
     void addPlaylists(const QStringList& persistentIds);
     // Removes the item (by identity) when it is in the list.
     void removeItem(const SYWanted* item);
+    // The library gained songs: wanted albums take their new tracks.
+    void tracksAdded();
 
     // The saved form: {"wantedSongs", "wantedAlbums", "wantedPlaylists"}.
     plist::Object propertyList() const;

@@ -148,6 +148,16 @@ void SYWantedAlbum::buildRows(const std::vector<Song*>* songs) {
     }
 }
 
+void SYWantedAlbum::addNewTracks() {
+    const bool followsEnabled = std::all_of(songs_.begin(), songs_.end(), [](const auto& row) { return (row->checkState() != 0) == !row->song()->flag("Disabled"); });
+    const std::vector<Song*>& tracks = album_->tracks();
+    for (std::size_t i = songs_.size(); i < tracks.size(); ++i) {
+        auto row = std::make_unique<SYWantedAlbumTrack>(library_, tracks[i], this, int(i) + 1);
+        row->setChecked(followsEnabled ? !tracks[i]->flag("Disabled") : 1);
+        songs_.push_back(std::move(row));
+    }
+}
+
 int SYWantedAlbum::checkState() const {
     bool any = false, all = true;
     for (const auto& row : songs_) {
@@ -212,7 +222,7 @@ Layout SYWantedPlaylist::layoutDictionary() const {
     for (Song* s : playlist->tracks()) {
         ++n;
         QString path = inAlbums ? s->albumPath()
-                                : folder + u'/' + QString::asprintf("%.2i ", n) + names.fileNamePart(s->name()) + u'.' + s->copiedExtension();
+                                : folder + u'/' + names.fileName(QString::asprintf("%.2i ", n), s->name(), s->copiedExtension());
         layout.set(decomposed(path), s);
     }
     return layout;

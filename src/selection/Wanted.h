@@ -137,6 +137,9 @@ public:
     SYWantedAlbum(const Library& library, Album* album, const std::vector<Song*>* songs);
     // From the saved form.
     SYWantedAlbum(const Library& library, Album* album, const plist::Object& propertyList);
+    // Rows for tracks the album gained since, ticked as the saved form would
+    // bring them back.
+    void addNewTracks();
 
     static constexpr Kind kKind = Kind::Album;
     Kind kind() const override { return kKind; }

@@ -34,6 +34,8 @@ public:
     // A file on the player could not be copied, moved or removed; the reason
     // is the system's. Its record stays as it was.
     virtual void fileFailed(const QString& /*path*/, const QString& /*reason*/) {}
+    // A song could not be converted; it is set aside until its file changes.
+    virtual void conversionFailed(const Record& /*record*/, const QString& /*reason*/) {}
     // The player's volume went away during a pass: the copier stopped.
     virtual void playerGone() {}
 };

@@ -8,7 +8,6 @@
 #include "library/Song.h"
 #include "platform/Defaults.h"
 #include "platform/FileSystem.h"
-#include "platform/Log.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -118,8 +117,13 @@ void Convertor::convert(const Record& record) {
     // count as cached: nothing moves into the cache then.
     auto encoded = encodeAudio(song->originalPath(), temp, settings, stoppingFlag());
     if (!encoded || !writeTags(temp, tagsFor(*song))) {
-        if (!encoded && !stopping()) logMessage(encoded.error());
         playerfiles::removeFile(temp);
+        if (stopping()) return;
+        // Tried again only once its file changes: until then it must not hold
+        // up the sync, a sort or an eject.
+        song->setAside();
+        const QString reason = encoded ? QStringLiteral("its tags could not be written") : encoded.error();
+        callRoot([this, &record, &reason] { root_.conversionFailed(record, reason); });
         return;
     }
     if (playerfiles::moveFile(temp, target.cachePath)) {

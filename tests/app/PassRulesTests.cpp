@@ -2,7 +2,9 @@
 // a controller whose copier is simulated by its busy messages.
 
 #include "app/Controller.h"
+#include "library/LibraryLoader.h"
 #include "library/Song.h"
+#include "support/QtPrinters.h"
 #include "support/SyncFixture.h"
 
 #include <QCoreApplication>
@@ -44,6 +46,19 @@ protected:
     SyncFixture f;
     std::unique_ptr<Controller> c;
 };
+
+// A rewritten library brings a song new to it: the wanted playlist and the
+// wanted album that hold it plan it.
+TEST_F(PassRules, SongsNewToARewrittenLibraryAreLoadedAndPlanned) {
+    c->addPlaylists({QStringLiteral("P1")});
+    int five = f.lib.builder.addTrack({{"Name", "Five"}, {"Artist", "A"}, {"Album", "X"}, {"Track Number", 5}});
+    f.lib.builder.addPlaylist(QStringLiteral("Mix"), QStringLiteral("P1"), {five, f.two});
+    c->libraryRewritten(readLibraryFile(f.lib.builder.write()));
+    ASSERT_TRUE(waitUntil([&] { return !c->updateDue(); }));
+    QStringList copies;
+    for (const Record& r : c->pending().copies) copies.append(f.rel(r->to));
+    EXPECT_EQ(copies, (QStringList{"A/X/01 One.mp3", "A/X/02 Two.mp3", "A/X/03 Three.mp3", "A/X/04 Five.mp3", "Mix/01 Five.mp3", "Mix/02 Two.mp3"}));
+}
 
 TEST_F(PassRules, NothingHappensWhileADeferredPassIsDueAndRequestsGatherIntoOne) {
     int passes = 0;

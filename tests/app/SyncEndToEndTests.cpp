@@ -87,4 +87,62 @@ TEST(SyncEndToEnd, AnAlbumRenamedOnlyInCaseIsRenamedOnAFatPlayer) {
     EXPECT_EQ(w.recordedFiles(), expected);
 }
 
+// FAT ignores case, and names map "A:B" to "A_B": wanted files at one place
+// get names of their own, told once, the same on every pass.
+TEST(SyncEndToEnd, WantedFilesAtOnePlaceOnAFatPlayerGetNamesOfTheirOwn) {
+    CliWorld w(CliWorld::Player::FatImage);
+    ASSERT_TRUE(w.ready());
+    for (const char* album : {"Mix", "MIX", "A:B", "A_B"}) w.builder.addTrack({{"Album", album}, {"Name", "One"}}, true, 3000);
+    w.writeLibrary();
+    ASSERT_TRUE(w.ok({S{"config", "set", "pathToPlayer", w.playerFolder()}}));
+    for (const char* album : {"Mix", "MIX", "A:B", "A_B"}) ASSERT_TRUE(w.ok({S{"select", "add-album", album}}));
+    RunResult r = w.run(S{"sync"});
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_EQ(r.out.count(QStringLiteral("would stand at the same place")), 2) << r.out.toStdString();
+    const std::set<QString> expected = {"MIX/01 One.mp3", "Mix 2/01 One.mp3", "A_B/01 One.mp3", "A_B/01 One 2.mp3"};
+    EXPECT_EQ(w.playerFileNames(), expected);
+    EXPECT_EQ(w.recordedFiles(), expected);
+    r = w.run(S{"sync"});
+    EXPECT_TRUE(r.out.contains(QStringLiteral("up to date")) && !r.out.contains(QStringLiteral("same place"))) << r.out.toStdString();
+}
+
+// fusefat refuses every name beyond ASCII; an exFAT player takes them. There
+// exfat-fuse shows as "fuseblk": the device tells it is exFAT, so FAT's name
+// rules hold, and a long name is cut to 255 UTF-16 units.
+TEST(SyncEndToEnd, NamesBeyondAsciiArriveOnAnExFatPlayerAndStayInStep) {
+    CliWorld w(CliWorld::Player::ExFatImage);
+    ASSERT_TRUE(w.ready());
+    for (const QString& name : {QStringLiteral("Été"), QStringLiteral("Say \"Oui\""), QString(300, QChar(0xE9))})
+        w.builder.addTrack({{"Album", "Café Señorita"}, {"Name", name.toStdString()}});
+    w.writeLibrary();
+    ASSERT_TRUE(w.ok({S{"config", "set", "pathToPlayer", w.playerFolder()}, S{"select", "add-album", "Café Señorita"}, S{"sync"}}));
+    const std::set<QString> expected = {"Café Señorita/01 Say _Oui_.mp3", "Café Señorita/02 Été.mp3", "Café Señorita/03 " + QString(124, QChar(0xE9)) + ".mp3"};
+    EXPECT_EQ(w.playerFileNames(), expected);
+    EXPECT_EQ(w.recordedFiles(), expected);
+    EXPECT_TRUE(w.run(S{"sync"}).out.contains(QStringLiteral("up to date")));
+}
+
+// A song that cannot be converted is told once by name and set aside until
+// its file changes: it holds up neither the sync nor a sort or an eject.
+TEST(SyncEndToEnd, ASongThatCannotBeConvertedIsSetAsideAndBlocksNothing) {
+    CliWorld w(CliWorld::Player::FatImage);
+    ASSERT_TRUE(w.ready());
+    w.builder.addTrack({{"Album", "X"}, {"Name", "Fine"}});
+    int broken = w.builder.addTrack({{"Album", "X"}, {"Name", "Broken"}, {"Kind", "WAV audio file"}});
+    w.writeLibrary();
+    ASSERT_TRUE(w.ok({S{"config", "set", "pathToPlayer", w.playerFolder()}, S{"select", "add-album", "X"}}));
+    RunResult r = w.run(S{"sync"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err.count(QStringLiteral("\"Broken\" could not be converted")), 1) << r.err.toStdString();
+    EXPECT_EQ(w.playerFileNames(), std::set<QString>{"X/02 Fine.mp3"});
+    for (const char* command : {"sync", "sort", "eject"}) {
+        r = w.run(S{QLatin1String(command)});
+        EXPECT_EQ(r.exitCode, 0) << command << r.err.toStdString();
+        EXPECT_FALSE(r.err.contains(QStringLiteral("Broken"))) << r.err.toStdString();
+    }
+    ASSERT_TRUE(w.fat()->mount());
+    ASSERT_TRUE(writeFile(w.builder.pathOf(broken), "changed"));
+    EXPECT_EQ(w.plan().value(QStringLiteral("convert")).toArray().size(), 1) << "a changed file is tried again";
+}
+
 }  // namespace

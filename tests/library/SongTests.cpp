@@ -1,4 +1,5 @@
 #include "library/Song.h"
+#include "library/PathUtils.h"
 #include "library/SongContext.h"
 #include "platform/Defaults.h"
 #include "platform/Settings.h"
@@ -159,8 +160,7 @@ TEST_F(SongRules, NoNameCanLeadOutOfThePlayerFolder) {
         for (int round = 0; round < 2000; ++round) {
             QString name;
             for (int n = rng.bounded(1, 4); n > 0; --n) name += pieces[rng.bounded(int(pieces.size()))];
-            QString path = player + u'/' + context.folderName(name) + u'/' + context.folderName(name) + QStringLiteral("/01 ") +
-                           context.fileNamePart(name) + QStringLiteral(".mp3");
+            QString path = player + u'/' + context.folderName(name) + u'/' + context.folderName(name) + u'/' + context.fileName(u"01 ", name, u"mp3");
             EXPECT_EQ(path.count(u'/'), 6) << name.toStdString();
             EXPECT_EQ(QDir::cleanPath(path), path) << "a name must not be read as . or .. : " << name.toStdString();
             // vfat strips a folder's trailing "." and refuses a trailing " ".
@@ -170,6 +170,30 @@ TEST_F(SongRules, NoNameCanLeadOutOfThePlayerFolder) {
             }
         }
     }
+}
+
+// A name longer than the file system holds (255 UTF-16 units on FAT, 255
+// bytes elsewhere, as written: decomposed) is cut at a character's end,
+// keeping the track number and the extension.
+TEST_F(SongRules, LongNamesAreCutToWhatTheFileSystemHolds) {
+    SongContext context(defaults, true, QString());
+    const QStringList names = {QString(300, u'a'), QString(300, QChar(0xE9)), QString::fromUcs4(U"\U0001F600").repeated(200),
+                               QString(254, u'b') + QStringLiteral(" c")};
+    for (int fat = 0; fat < 2; ++fat) {
+        context.setFatNames(fat);
+        auto units = [&](const QString& n) { return fat ? n.size() : n.toUtf8().size(); };
+        for (const QString& name : names) {
+            SCOPED_TRACE(name.left(3).toStdString() + (fat ? " on FAT" : ""));
+            const QString file = context.fileName(u"07 ", name, u"mp3"), folder = context.folderName(name);
+            EXPECT_TRUE(file.startsWith(u"07 ") && file.endsWith(u".mp3")) << file.toStdString();
+            for (const QString& n : {file, folder}) EXPECT_TRUE(units(n) <= 255 && units(n) >= 252) << units(n);
+            for (const QString& n : {file, folder}) EXPECT_EQ(QString::fromUtf8(n.toUtf8()), decomposed(n)) << "whole characters, decomposed";
+            if (name.endsWith(u'c')) {
+                EXPECT_NE(folder.endsWith(u' '), bool(fat)) << "a cut that ends in a space is a trailing space on FAT";
+            }
+        }
+    }
+    EXPECT_EQ(context.fileName(u"07 ", QStringLiteral("Caf\u00e9"), u"mp3"), QStringLiteral("07 Caf\u00e9.mp3")) << "a name that fits stays as it is";
 }
 
 }  // namespace

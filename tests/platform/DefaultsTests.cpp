@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 
 #include <gtest/gtest.h>
 
@@ -19,15 +20,22 @@ protected:
     QTemporaryDir dir;
 };
 
+// Whatever a stored string holds, the file stays well-formed XML, which
+// every property-list reader takes, and reads back as it was.
 TEST_F(DefaultsStore, EveryChangeIsOnDiskBeforeSetReturnsAndALeftoverTemporaryFileIsHarmless) {
     Defaults d(file());
+    std::string controls = "a\r\nb\t";
+    for (char c = 0; c < 0x20; ++c) controls += c;
     ASSERT_TRUE(d.set("pathToPlayer", "/Volumes/PLAYER/Music"));
-    ASSERT_TRUE(d.set(Object::Dict{{"a", 1}, {"b", Object(Object::Array{Object("x")})}}));
+    ASSERT_TRUE(d.set(Object::Dict{{"a", 1}, {"b", Object(Object::Array{Object("x")})}, {controls, controls + "\xEF\x80\xA0"}}));
+    QXmlStreamReader xml(readFile(file()));
+    while (!xml.atEnd()) xml.readNext();
+    EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
     // A crash between creating the temporary file and renaming it leaves this.
     ASSERT_TRUE(fsys::writeFileAtomically(file() + QStringLiteral(".tmp-abc123"), "<?xml version=\"1.0\"?><plist><dict><key>a</key><str"));
     Defaults other(file());
     ASSERT_TRUE(other.load());
-    EXPECT_EQ(other.stored(), (Object::Dict{{"pathToPlayer", "/Volumes/PLAYER/Music"}, {"a", 1}, {"b", Object::Array{"x"}}}));
+    EXPECT_EQ(other.stored(), (Object::Dict{{"pathToPlayer", "/Volumes/PLAYER/Music"}, {"a", 1}, {"b", Object::Array{"x"}}, {controls, controls + "\xEF\x80\xA0"}}));
     ASSERT_TRUE(other.set("a", 2));
     Defaults third(file());
     ASSERT_TRUE(third.load());

@@ -13,8 +13,8 @@ CliWorld::CliWorld(Player player) : builder(dir.path() + QStringLiteral("/librar
     env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path() + QStringLiteral("/config"));
     env.insert(QStringLiteral("XDG_CACHE_HOME"), dir.path() + QStringLiteral("/cache"));
-    if (player == Player::FatImage) {
-        fat_ = std::make_unique<FatImage>();
+    if (player != Player::Folder) {
+        fat_ = std::make_unique<FatImage>(player == Player::FatImage ? FatImage::Kind::Fat32 : FatImage::Kind::ExFat);
         volumes_ = fat_->volumesFolder();
     } else {
         volumes_ = dir.path() + QStringLiteral("/Volumes/");

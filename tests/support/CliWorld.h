@@ -19,7 +19,7 @@
 
 class CliWorld {
 public:
-    enum class Player { Folder, FatImage };
+    enum class Player { Folder, FatImage, ExFatImage };
     explicit CliWorld(Player player);
 
     bool ready() const { return !fat_ || fat_->ready(); }

@@ -44,8 +44,8 @@ RunResult run(const QString& program, const QStringList& arguments) {
 
 }  // namespace
 
-FatImage::FatImage(QString source) : source_(std::move(source)) {
-    if (QString missing = missingFacilities(); !missing.isEmpty()) {
+FatImage::FatImage(Kind kind) : kind_(kind) {
+    if (QString missing = missingFacilities(kind); !missing.isEmpty()) {
         ADD_FAILURE() << "A FAT player image cannot be made on this machine: " << missing.toStdString();
         return;
     }
@@ -59,11 +59,22 @@ FatImage::FatImage(QString source) : source_(std::move(source)) {
         return;
     }
     // FAT32 wants at least about 33 MiB.
-    RunResult made = run(findTool(QStringLiteral("mkfs.vfat")),
-                         {QStringLiteral("-C"), QStringLiteral("-F"), QStringLiteral("32"), QStringLiteral("-n"), QStringLiteral("PLAYER"), imagePath_, QStringLiteral("40960")});
+    RunResult made = kind == Kind::Fat32
+                         ? run(findTool(QStringLiteral("mkfs.vfat")), {"-C", "-F", "32", "-n", "PLAYER", imagePath_, "40960"})
+                         : QFile(imagePath_).open(QIODevice::WriteOnly) && QFile::resize(imagePath_, 40 << 20)
+                               ? run(findTool(QStringLiteral("mkfs.exfat")), {"-L", "PLAYER", imagePath_})
+                               : RunResult{-1, {}, {}, QStringLiteral("the image file could not be made")};
     if (made.exitCode != 0) {
-        ADD_FAILURE() << "mkfs.vfat could not make " << imagePath_.toStdString() << ": " << made.err.toStdString();
+        ADD_FAILURE() << "The image " << imagePath_.toStdString() << " could not be made: " << made.err.toStdString();
         return;
+    }
+    if (kind == Kind::ExFat) {
+        RunResult attached = run(findTool(QStringLiteral("losetup")), {"--find", "--show", imagePath_});
+        device_ = attached.out.trimmed();
+        if (attached.exitCode != 0 || device_.isEmpty()) {
+            ADD_FAILURE() << "losetup could not attach " << imagePath_.toStdString() << ": " << attached.err.toStdString();
+            return;
+        }
     }
     ready_ = mount();
 }
@@ -77,24 +88,31 @@ FatImage::~FatImage() {
         if (server_) server_->terminate();
     }
     stopServer();
+    if (!device_.isEmpty()) run(findTool(QStringLiteral("losetup")), {"-d", device_});
 }
 
 bool FatImage::isMounted() const {
+    const QString type = kind_ == Kind::Fat32 ? QStringLiteral("fuse.fusefat") : QStringLiteral("fuseblk");
     for (const Volumes::MountEntry& e : Volumes::readMountTable())
-        if (e.mountPoint == volumePath() && e.fileSystemType == u"fuse.fusefat") return true;
+        if (e.mountPoint == volumePath() && e.fileSystemType == type) return true;
     return false;
 }
 
 bool FatImage::mount() {
     if (isMounted()) return true;
     stopServer();
+    if (kind_ == Kind::ExFat) {
+        // It mounts before it returns, and serves the volume from the background.
+        RunResult mounted = run(findTool(QStringLiteral("mount.exfat-fuse")), {"-o", readOnly_ ? "ro" : "rw", device_, volumePath()});
+        if (mounted.exitCode == 0 && isMounted()) return true;
+        ADD_FAILURE() << "mount.exfat-fuse did not mount " << device_.toStdString() << ": " << mounted.err.toStdString();
+        return false;
+    }
     server_ = std::make_unique<QProcess>();
     server_->setProgram(findTool(QStringLiteral("fusefat")));
     // In the foreground, so that it stays our child; single-threaded, because
     // fusefat keeps its state in globals without locks.
-    // fsname alone would drop the subtype.
-    const QString source = source_.isEmpty() ? QString() : QStringLiteral(",subtype=fusefat,fsname=") + source_;
-    server_->setArguments({QStringLiteral("-f"), QStringLiteral("-s"), QStringLiteral("-o"), (readOnly_ ? QStringLiteral("ro") : QStringLiteral("rw+")) + source, imagePath_, volumePath()});
+    server_->setArguments({QStringLiteral("-f"), QStringLiteral("-s"), QStringLiteral("-o"), readOnly_ ? QStringLiteral("ro") : QStringLiteral("rw+"), imagePath_, volumePath()});
     server_->setStandardInputFile(QProcess::nullDevice());
     server_->setStandardOutputFile(QProcess::nullDevice());
     server_->setStandardErrorFile(logPath_);
@@ -167,11 +185,15 @@ std::expected<QStringList, QString> FatImage::entriesInDiskOrder(const QString& 
     return entries;
 }
 
-QString FatImage::missingFacilities() {
+QString FatImage::missingFacilities(Kind kind) {
     QStringList missing;
     if (::access("/dev/fuse", R_OK | W_OK) != 0) missing.append(QStringLiteral("/dev/fuse (FUSE) is not usable"));
     if (fusermount().isEmpty()) missing.append(QStringLiteral("fusermount or fusermount3 (package fuse3)"));
-    for (auto [tool, package] : {std::pair{"fusefat", "fusefat"}, {"mkfs.vfat", "dosfstools"}, {"mdir", "mtools"}})
+    if (kind == Kind::ExFat && ::access("/dev/loop-control", R_OK | W_OK) != 0) missing.append(QStringLiteral("/dev/loop-control (loop devices; root)"));
+    const std::vector<std::pair<const char*, const char*>> tools =
+        kind == Kind::Fat32 ? std::vector<std::pair<const char*, const char*>>{{"fusefat", "fusefat"}, {"mkfs.vfat", "dosfstools"}, {"mdir", "mtools"}}
+                            : std::vector<std::pair<const char*, const char*>>{{"mount.exfat-fuse", "exfat-fuse"}, {"mkfs.exfat", "exfatprogs"}, {"losetup", "mount"}};
+    for (auto [tool, package] : tools)
         if (findTool(QLatin1String(tool)).isEmpty()) missing.append(QStringLiteral("%1 (package %2)").arg(QLatin1String(tool), QLatin1String(package)));
     return missing.join(QStringLiteral(", "));
 }

@@ -1,13 +1,17 @@
 #pragma once
 
 // A real FAT32 player for tests: an image file made with mkfs.vfat, mounted
-// through fusefat at <a temporary volumes folder>/PLAYER.
+// through fusefat at <a temporary volumes folder>/PLAYER. Or an exFAT one,
+// which takes names beyond ASCII: made with mkfs.exfat, attached to a loop
+// device and mounted through exfat-fuse, which shows as "fuseblk" with the
+// device as its source (root only).
 //
 // Needs /dev/fuse, fusefat, fusermount, mkfs.vfat and mdir (fuse3,
-// fusefat, dosfstools, mtools); without them construction records a test
-// failure that says what is missing. Create it on the main thread: the
-// fusefat server is a child that ends, unmounting, when that thread does,
-// so a crashed test leaves no mount behind.
+// fusefat, dosfstools, mtools), and for exFAT mkfs.exfat, losetup and
+// mount.exfat-fuse (exfatprogs, mount, exfat-fuse); without them
+// construction records a test failure that says what is missing. Create it
+// on the main thread: the fusefat server is a child that ends, unmounting,
+// when that thread does, so a crashed test leaves no mount behind.
 //
 // What fusefat does, for tests that rely on it:
 // - statvfs reports 0 blocks (total, free and available); f_files and
@@ -47,9 +51,8 @@ class QProcess;
 
 class FatImage {
 public:
-    // `source` is the mount's source in the mount table ("/dev/sdz1" poses
-    // as a disk); by default "fusefat".
-    explicit FatImage(QString source = {});
+    enum class Kind { Fat32, ExFat };
+    explicit FatImage(Kind kind = Kind::Fat32);
     ~FatImage();
     FatImage(const FatImage&) = delete;
     FatImage& operator=(const FatImage&) = delete;
@@ -73,13 +76,14 @@ public:
     std::expected<QStringList, QString> entriesInDiskOrder(const QString& folder = QStringLiteral("/")) const;
 
     // "" when everything the fixture needs is here, otherwise what is missing.
-    static QString missingFacilities();
+    static QString missingFacilities(Kind kind);
 
 private:
     bool tryUnmount(int patienceMs, QString& error);
     void stopServer();
 
-    QString source_;
+    Kind kind_;
+    QString device_;  // exFAT: the loop device
     QTemporaryDir dir_;
     QString volumesFolder_;
     QString imagePath_;

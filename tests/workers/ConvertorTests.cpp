@@ -140,7 +140,10 @@ TEST_F(ConvertorPass, FailedConversionsLeaveNothingInTheCacheAndDoNotStartTheCop
     add(&WorkLists::todoList, good);
     EXPECT_EQ(pass(), (S{"busy", "Garbage", "Good", "copier", "-", "idle"}));
     EXPECT_FALSE(song(garbage)->isCached()) << "an unreadable source must not count as converted";
-    EXPECT_EQ(treeOf(cacheDir()), S{QFileInfo(song(good)->cachePath()).fileName()});
+    EXPECT_TRUE(song(garbage)->isSetAside()) << "nor be tried again while its file is as it was";
+    EXPECT_EQ(treeOf(cacheDir()), (S{QFileInfo(song(garbage)->cachePath()).fileName() + QStringLiteral(".failed"), QFileInfo(song(good)->cachePath()).fileName()}));
+    ASSERT_TRUE(writeFile(lib.builder.pathOf(garbage), noise.left(100)));
+    EXPECT_FALSE(song(garbage)->isSetAside()) << "a changed file is tried again";
 
     // A file where the cache folder should be.
     ASSERT_TRUE(QDir(cacheDir()).removeRecursively());

@@ -253,15 +253,45 @@ std::string encodeBase64(std::string_view bytes) {
     return out;
 }
 
+namespace {
+
+// XML 1.0 holds no control character but tab, line feed and carriage
+// return, not even as a reference.
+bool outsideXml(unsigned char c) { return c < 0x20 && c != '\t' && c != '\n' && c != '\r'; }
+
+constexpr char32_t kControlBase = 0xF000;
+
+}  // namespace
+
 void appendEscaped(std::string& out, std::string_view text) {
     for (char c : text) {
         switch (c) {
         case '&': out += "&amp;"; break;
         case '<': out += "&lt;"; break;
         case '>': out += "&gt;"; break;
-        default: out += c;
+        // Readers turn a bare carriage return into a line feed.
+        case '\r': out += "&#13;"; break;
+        default:
+            if (outsideXml(std::uint8_t(c))) appendUtf8(out, kControlBase + std::uint8_t(c));
+            else out += c;
         }
     }
+}
+
+std::string withControlCharacters(std::string_view text) {
+    std::string out;
+    std::size_t from = 0;
+    // U+F000 to U+F01F are EF 80 80 to EF 80 9F.
+    for (std::size_t at = text.find("\xEF\x80"); at != std::string_view::npos && at + 2 < text.size(); at = text.find("\xEF\x80", at + 1)) {
+        const unsigned char c = std::uint8_t(text[at + 2]) - 0x80;
+        if (!outsideXml(c)) continue;
+        out.append(text, from, at - from);
+        out += char(c);
+        from = at + 3;
+    }
+    if (from == 0) return std::string(text);
+    out.append(text, from);
+    return out;
 }
 
 }  // namespace plist

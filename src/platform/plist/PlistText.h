@@ -27,6 +27,11 @@ void appendUtf8(std::string& out, std::uint32_t codePoint);
 
 std::string formatDate(Date d);
 std::string encodeBase64(std::string_view bytes);
+// Escapes markup. Control characters that XML cannot hold (all but tab,
+// line feed and carriage return) are written as U+F000 plus their code, as
+// the Mac's file sharing stores them in names, so that every reader takes the
+// file; withControlCharacters() turns them back.
 void appendEscaped(std::string& out, std::string_view text);
+std::string withControlCharacters(std::string_view text);
 
 }  // namespace plist

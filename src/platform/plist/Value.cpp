@@ -2,6 +2,7 @@
 
 #include "Arena.h"
 #include "KeyTable.h"
+#include "PlistText.h"
 
 #include <cmath>
 #include <cstring>
@@ -247,7 +248,7 @@ Object toObject(Value v) {
     case Type::Bool: return Object(v.boolean());
     case Type::Integer: return Object(v.integer());
     case Type::Real: return Object(v.real());
-    case Type::String: return Object(std::string(v.string()));
+    case Type::String: return Object(withControlCharacters(v.string()));
     case Type::Date: return Object(v.date());
     case Type::Data: return Object(Object::Data{std::string(v.data())});
     case Type::Array: {
@@ -260,7 +261,7 @@ Object toObject(Value v) {
         // Readers leave no repeated keys, so entries can be appended as they come.
         Object::Dict d;
         d.reserve(v.size());
-        for (std::size_t i = 0; i < v.size(); ++i) d.emplace_back(std::string(v.keyAt(i)), toObject(v.valueAt(i)));
+        for (std::size_t i = 0; i < v.size(); ++i) d.emplace_back(withControlCharacters(v.keyAt(i)), toObject(v.valueAt(i)));
         return Object(std::move(d));
     }
     }

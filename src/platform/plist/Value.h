@@ -215,6 +215,8 @@ private:
     std::variant<std::monostate, bool, std::int64_t, double, std::string, Date, Data, Array, Dict> v_;
 };
 
+// Control characters the XML writer had to write as U+F000 plus their code
+// come back as they were.
 Object toObject(Value v);
 
 }  // namespace plist
