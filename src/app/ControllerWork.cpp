@@ -304,6 +304,13 @@ void Controller::setCopier(Copier* copier) {
     copier_ = copier;
     copier->setList(work_.toCopyList, work_.toMoveList, work_.toDeleteList, work_.previousFiles, work_.todoLock);
     copierBusy_ = false;
+    // The first pass of the start waited for the copier: it begins now, not
+    // a gathering delay later (the window waits for it).
+    if (updateTimer_ && updateTimer_->isActive()) {
+        updateTimer_->stop();
+        updateDue_ = false;
+        updatePlayer();
+    }
 }
 
 void Controller::setConvertorBusy(bool busy) {
