@@ -389,7 +389,7 @@ void Controller::redrawRecordRow(const Record& record) {
     // deleted, and must not reach the list.
     const auto& stuff = selection_->wantedStuff();
     if (std::none_of(stuff.begin(), stuff.end(), [item](const auto& w) { return w.get() == item; })) return;
-    ui_.reloadItem(item);
+    ui_.redrawItem(item);
 }
 
 void Controller::setConvertingSong(const Record& record, const QString& path) {

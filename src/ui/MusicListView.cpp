@@ -46,6 +46,9 @@ MusicListView::MusicListView(MusicListModel& model, QWidget* parent) : QTreeView
 
     connect(&model, &QAbstractItemModel::modelAboutToBeReset, this, &MusicListView::rememberState);
     connect(&model, &QAbstractItemModel::modelReset, this, &MusicListView::restoreState);
+    connect(&model, &MusicListModel::statusTextsChanged, this, [this] {
+        viewport()->update(columnViewportPosition(MusicListModel::StatusColumn), 0, columnWidth(MusicListModel::StatusColumn), viewport()->height());
+    });
     connect(this, &QTreeView::expanded, this, [this](const QModelIndex& i) { expanded_.insert(model_.itemAt(i)); });
     connect(this, &QTreeView::collapsed, this, [this](const QModelIndex& i) { expanded_.remove(model_.itemAt(i)); });
 }
