@@ -46,7 +46,6 @@ void MusicListModel::reloadItem(const SYWanted* item) {
     QModelIndex row = indexOf(item);
     if (!row.isValid()) return;
     cache_.remove(item);
-    if (auto* album = item->as<SYWantedAlbum>()) cache_.remove(album);
     Q_EMIT dataChanged(row, row.siblingAtColumn(ColumnCount - 1));
     if (int n = rowCount(row)) Q_EMIT dataChanged(index(0, 0, row), index(n - 1, ColumnCount - 1, row));
 }
