@@ -315,6 +315,13 @@ void Controller::setCopier(Copier* copier) {
     copier_ = copier;
     copier->setList(work_.toCopyList, work_.toMoveList, work_.toDeleteList, work_.previousFiles, work_.todoLock);
     copierBusy_ = false;
+    // The first pass of the start waited for the copier: it begins now, not
+    // a gathering delay later (the window waits for it).
+    if (updateTimer_ && updateTimer_->isActive()) {
+        updateTimer_->stop();
+        updateDue_ = false;
+        updatePlayer();
+    }
 }
 
 void Controller::setConvertorBusy(bool busy) {
@@ -400,7 +407,7 @@ void Controller::redrawRecordRow(const Record& record) {
     // deleted, and must not reach the list.
     const auto& stuff = selection_->wantedStuff();
     if (std::none_of(stuff.begin(), stuff.end(), [item](const auto& w) { return w.get() == item; })) return;
-    ui_.reloadItem(item);
+    ui_.redrawItem(item);
 }
 
 void Controller::setConvertingSong(const Record& record, const QString& path) {

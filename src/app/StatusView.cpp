@@ -56,8 +56,12 @@ StatusView computeStatus(const StatusInputs& in) {
         return v;
     }
     // Some drivers never tell the sizes (FUSE FAT reports 0); without one
-    // good reading the room is unknown, not zero.
-    if (in.sizes) {
+    // good reading the room is unknown, not zero: what is left to copy shows
+    // in its place, and no bar.
+    if (!in.sizes) {
+        v.barShown = false;
+        v.freeSpace = in.bytesToCopy ? sizeText(in.bytesToCopy) + QStringLiteral(" to copy") : QStringLiteral("Free space unknown");
+    } else {
         quint64 room = in.sizes->freeBytes + in.bytesFreed;
         if (in.bytesToCopy <= room) {
             v.freeSpace = sizeText(room - in.bytesToCopy) + QStringLiteral(" available");

@@ -15,6 +15,7 @@ struct StatusView {
     QString status, substatus;    // line 1
     QString status2, substatus2;  // line 2 (the activity while converting)
     QString freeSpace;            // room left after the sync, or the shortfall
+    bool barShown = true;  // not when the volume never told its sizes
     bool barDeterminate = true;
     double barMaximum = 1.0;
     double barValue = 0.0;

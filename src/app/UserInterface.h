@@ -16,6 +16,9 @@ public:
     virtual void reloadData() {}
     // One row (and its children) should be redrawn.
     virtual void reloadItem(const SYWanted* /*item*/) {}
+    // Only what one row waits for changed (a file of it is being worked on,
+    // or no longer): its Status text. By default as reloadItem.
+    virtual void redrawItem(const SYWanted* item) { reloadItem(item); }
     // The status fields of the controller changed.
     virtual void statusChanged() {}
     // The conversion percentage changed.

@@ -2,6 +2,9 @@
 
 #include "library/Library.h"
 #include "library/PathUtils.h"
+#include "platform/FileSystem.h"
+
+#include <QDir>
 
 namespace SavedState {
 
@@ -33,11 +36,20 @@ QHash<QString, Song*> restorePreviousFiles(const plist::Object& saved, const Lib
 
 LegacyScan scanLegacyPlayer(const Library& library, const QString& pathToPlayer) {
     LegacyScan scan;
-    if (pathToPlayer.isEmpty()) return scan;
+    // A new player holds nothing of the older naming.
+    if (pathToPlayer.isEmpty() || QDir(pathToPlayer).isEmpty()) return scan;
+    // Most of a library's folders are not on the player: each folder is
+    // looked for once, and only the songs of those found are.
+    QHash<QString, bool> folderFound;
     for (const auto& song : library.songs()) {
-        if (!song->legacyIsCopied()) continue;
+        QString folder = song->legacyPlayerDir();
+        auto found = folderFound.constFind(folder);
+        if (found == folderFound.constEnd()) found = folderFound.insert(folder, fsys::isDirectory(folder));
+        if (!*found) continue;
+        QString path = folder + u'/' + song->legacyFileName();
+        if (!fsys::exists(path)) continue;
         scan.songs.push_back(song.get());
-        scan.files.insert(decomposed(song->legacyAlbumPath()), song.get());
+        scan.files.insert(decomposed(path), song.get());
     }
     return scan;
 }

@@ -6,12 +6,15 @@
 // library application would (whole playlists, otherwise tracks); "Add to
 // Player" does the same without a mouse.
 //
-// Filtering compares a lower-case text of each entry, made once, so that a
-// library of 100,000 songs answers every keystroke at once.
+// The texts searched are folded once, off the main thread, and each kind's
+// texts lie in one buffer that a word is looked for through at once, so that
+// a library of 100,000 songs answers every keystroke at once.
 
 #include <QAbstractItemModel>
 #include <QWidget>
 
+#include <memory>
+#include <thread>
 #include <vector>
 
 class Library;
@@ -28,9 +31,11 @@ public:
     enum Section { Playlists, Albums, Songs, SectionCount };
 
     explicit LibraryModel(const Library& library, QObject* parent = nullptr);
+    ~LibraryModel() override;
 
-    // Builds the search texts and the artists (after the window is shown:
-    // it takes a moment on a large library).
+    // Lists the playlists, and builds the albums' and songs' search texts
+    // and order on another thread (a moment on a large library): they show
+    // when it is done.
     void populate();
     // Shows only what matches every word of the text, without regard to case.
     void setFilter(const QString& text);
@@ -51,22 +56,19 @@ public:
     Qt::DropActions supportedDragActions() const override { return Qt::CopyAction; }
 
 private:
-    struct Artist {
-        QString name;
-        std::vector<int> albums;  // into the library's albums, by name
-    };
+    struct Index;
     static quintptr id(Kind kind, std::size_t n) { return (quintptr(kind) << 56) | quintptr(n); }
     static std::size_t number(const QModelIndex& index) { return std::size_t(index.internalId() & ((quintptr(1) << 56) - 1)); }
-    static bool matches(const QString& text, const QStringList& words);
+    void applyFilter();
 
     const Library& library_;
-    std::vector<Artist> artists_;
-    std::vector<QString> playlistText_, albumText_, songText_;
-    std::vector<int> songOrder_;  // songs by name
+    std::unique_ptr<Index> index_;  // once built
+    std::thread builder_;
+    QStringList words_;
     // What the filter lets through.
     std::vector<int> shownPlaylists_, shownArtists_, shownSongs_;
     std::vector<std::vector<int>> shownAlbums_;  // per shown artist
-    std::vector<int> artistRowOfAlbum_, albumRow_;  // by library album
+    std::vector<int> artistRowOfAlbum_;          // by library album
 };
 
 class LibraryBrowser : public QWidget {

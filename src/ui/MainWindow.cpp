@@ -32,6 +32,9 @@ MainWindow::MainWindow(Controller& controller, WindowUserInterface& ui) : contro
     list_ = new MusicListView(*model_, this);
     status_ = new StatusArea(this);
     notifications_ = new DesktopNotifications(QString(), this);
+    statusTimer_ = new QTimer(this);
+    statusTimer_->setSingleShot(true);
+    connect(statusTimer_, &QTimer::timeout, this, &MainWindow::showStatus);
     connect(&controller_, &Controller::ejectFailed, this, [this](const QString& reason) {
         if (!isActiveWindow()) notifications_->ejectFailed(controller_.status().playerName, reason);
     });
@@ -142,6 +145,14 @@ void MainWindow::started() {
 }
 
 void MainWindow::statusChanged() {
+    constexpr int kStatusMs = 100;
+    if (statusTimer_->isActive()) return;
+    if (qint64 since = statusShown_.isValid() ? statusShown_.elapsed() : kStatusMs; since < kStatusMs) statusTimer_->start(int(kStatusMs - since));
+    else showStatus();
+}
+
+void MainWindow::showStatus() {
+    statusShown_.start();
     StatusView view = controller_.status();
     status_->display(view);
     // The sync ended while the user looks elsewhere: say so on the desktop.

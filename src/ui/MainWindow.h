@@ -6,6 +6,8 @@
 
 #include "PolishedWindow.h"
 
+#include <QElapsedTimer>
+
 #include <memory>
 
 class Controller;
@@ -16,6 +18,7 @@ class MusicListView;
 class QAction;
 class QMimeData;
 class QSplitter;
+class QTimer;
 class SongsByPath;
 class StatusArea;
 class WindowUserInterface;
@@ -36,6 +39,9 @@ public:
     // player when none is chosen.
     void started();
 
+    // The controller's status changed: drawn at once, or when a tenth of a
+    // second has passed since the last drawing (the copier may report
+    // hundreds of small files a second); the last state is always drawn.
     void statusChanged();
     void progressChanged();
     void showNotice(const QString& text);
@@ -50,6 +56,7 @@ protected:
 
 private:
     void buildMenus();
+    void showStatus();
     void cacheSelection();
     void claimChosenPlayer();
 
@@ -65,4 +72,6 @@ private:
     bool ejectWasEnabled_ = true;  // as last shown, for telling that a sync ended
     QAction *eject_ = nullptr, *sort_ = nullptr, *cache_ = nullptr, *remove_ = nullptr;
     bool shownOnce_ = false;
+    QTimer* statusTimer_;
+    QElapsedTimer statusShown_;
 };

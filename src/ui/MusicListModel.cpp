@@ -46,14 +46,12 @@ void MusicListModel::reloadItem(const SYWanted* item) {
     QModelIndex row = indexOf(item);
     if (!row.isValid()) return;
     cache_.remove(item);
-    if (auto* album = item->as<SYWantedAlbum>()) cache_.remove(album);
     Q_EMIT dataChanged(row, row.siblingAtColumn(ColumnCount - 1));
     if (int n = rowCount(row)) Q_EMIT dataChanged(index(0, 0, row), index(n - 1, ColumnCount - 1, row));
 }
 
-void MusicListModel::statusChanged() {
-    if (resetting_ || rows_.empty()) return;
-    Q_EMIT dataChanged(index(0, StatusColumn), index(int(rows_.size()) - 1, StatusColumn), {Qt::DisplayRole});
+void MusicListModel::redrawItem(const SYWanted* item) {
+    if (QModelIndex cell = indexOf(item, StatusColumn); cell.isValid()) Q_EMIT dataChanged(cell, cell, {Qt::DisplayRole});
 }
 
 SYWanted* MusicListModel::itemAt(const QModelIndex& index) const {

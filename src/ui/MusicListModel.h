@@ -35,8 +35,13 @@ public:
     void aboutToReload();
     void reloadData();
     void reloadItem(const SYWanted* item);
-    // The work lists changed: the Status column is redrawn.
-    void statusChanged();
+    // What the item's row waits for changed: its Status cell.
+    void redrawItem(const SYWanted* item);
+    // The work lists changed: every Status text may have. They are worked
+    // out as they are drawn, so a view redraws the part it shows (a
+    // dataChanged of every row would cost a view a walk of all its rows,
+    // at every file the copier finishes).
+    void statusChanged() { Q_EMIT statusTextsChanged(); }
     // True until the list first holds a playlist, album or song.
     bool noMusic() const { return noMusic_; }
 
@@ -59,6 +64,9 @@ public:
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+Q_SIGNALS:
+    void statusTextsChanged();
 
 private:
     // What is slow to work out for a row is kept until the row changes.

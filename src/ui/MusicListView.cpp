@@ -46,6 +46,9 @@ MusicListView::MusicListView(MusicListModel& model, QWidget* parent) : QTreeView
 
     connect(&model, &QAbstractItemModel::modelAboutToBeReset, this, &MusicListView::rememberState);
     connect(&model, &QAbstractItemModel::modelReset, this, &MusicListView::restoreState);
+    connect(&model, &MusicListModel::statusTextsChanged, this, [this] {
+        viewport()->update(columnViewportPosition(MusicListModel::StatusColumn), 0, columnWidth(MusicListModel::StatusColumn), viewport()->height());
+    });
     connect(this, &QTreeView::expanded, this, [this](const QModelIndex& i) { expanded_.insert(model_.itemAt(i)); });
     connect(this, &QTreeView::collapsed, this, [this](const QModelIndex& i) { expanded_.remove(model_.itemAt(i)); });
 }
@@ -164,7 +167,12 @@ void ModeDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, cons
 }
 
 void RemoveDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
-    QStyledItemDelegate::paint(painter, option, QModelIndex());  // the row's background
+    // The row's background alone. Not QStyledItemDelegate::paint with no
+    // index: it keeps the data of the last cell the delegate was asked about
+    // (a root row's, by sizeHint) and drew its "REMOVE", greyed, on tracks.
+    const QWidget* w = option.widget;
+    QStyle* style = w ? w->style() : QApplication::style();
+    style->drawPrimitive(QStyle::PE_PanelItemViewItem, &option, painter, w);
     QString text = index.data().toString();
     if (text.isEmpty()) return;
     QStyleOptionButton button;
@@ -176,8 +184,7 @@ void RemoveDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
     f.setPointSizeF(std::max(6.0, f.pointSizeF() - 2));
     painter->save();
     painter->setFont(f);
-    const QWidget* w = option.widget;
-    (w ? w->style() : QApplication::style())->drawControl(QStyle::CE_PushButton, &button, painter, w);
+    style->drawControl(QStyle::CE_PushButton, &button, painter, w);
     painter->restore();
 }
 

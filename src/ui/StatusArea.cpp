@@ -102,6 +102,7 @@ void StatusArea::display(const StatusView& s) {
     setText(status2_, s.status2);
     setText(substatus2_, s.substatus2);
     setText(freeSpace_, s.freeSpace);
+    freeSpaceBar_->setVisible(s.barShown);
     if (s.barDeterminate) {
         freeSpaceBar_->setRange(0, kBarSteps);
         freeSpaceBar_->setValue(s.barMaximum > 0 ? int(s.barValue / s.barMaximum * kBarSteps) : 0);

@@ -61,6 +61,10 @@ void WindowUserInterface::reloadItem(const SYWanted* item) {
     if (window_) window_->model().reloadItem(item);
 }
 
+void WindowUserInterface::redrawItem(const SYWanted* item) {
+    if (window_) window_->model().redrawItem(item);
+}
+
 void WindowUserInterface::statusChanged() {
     if (window_) window_->statusChanged();
 }

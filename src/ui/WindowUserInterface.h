@@ -27,6 +27,7 @@ public:
     void aboutToReload() override;
     void reloadData() override;
     void reloadItem(const SYWanted* item) override;
+    void redrawItem(const SYWanted* item) override;
     void statusChanged() override;
     void progressChanged() override;
 

@@ -36,7 +36,8 @@ TEST(StatusView, LinesRoomAndEjectFollowWhatIsPending) {
         // 3.75 MiB shows as 3.7: sizes go through single precision and a factor a little below 1/1,048,576.
         {"sizes in single precision", with(mounted(100, 0), [](auto& i) { i.bytesFreed = 3932160; }), {}, {}, {}, QStringLiteral("3.7 MB available"), true, true},
         {"not mounted", StatusInputs{}, {}, {}, {}, QStringLiteral("Not mounted"), true, false},
-        {"sizes never read", with(mounted(0, 0), [](auto& i) { i.sizes.reset(); }), {}, {}, {}, QString(), true, true},
+        {"sizes never read: what is left to copy", with(mounted(0, 0), [](auto& i) { i.sizes.reset(); i.copies = 2; i.bytesToCopy = 3 * kMiB; }), {}, {}, {}, QStringLiteral("3.0 MB to copy"), true, false},
+        {"sizes never read, nothing to copy", with(mounted(0, 0), [](auto& i) { i.sizes.reset(); }), {}, {}, {}, QStringLiteral("Free space unknown"), true, true},
         {"copying counts the list, deletions free room",
          with(mounted(100, 40), [](auto& i) { i.copying = QStringLiteral("Intro"); i.copies = 3; i.deletions = 1; i.bytesToCopy = 50 * kMiB; i.bytesFreed = 20 * kMiB; }),
          QStringLiteral("Copying 3 songs") + kE, QStringLiteral("Intro"), {}, QStringLiteral("10.0 MB available"), true, false},

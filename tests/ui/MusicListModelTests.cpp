@@ -1,10 +1,12 @@
 // The music list's model under QAbstractItemModelTester, driven as the window
-// drives it: drops (good, bad and unknown), ticks, album clicks and removals.
-// Each case checks the rows, their check states and their tracks afterwards.
+// drives it: drops (good, bad and unknown), ticks, album clicks, the mode
+// pop-up, removals and a file's DELETE, with work pending. Each case checks
+// the rows afterwards: check states, Status, Mode and DELETE texts, tracks.
 
 #include "support/LibraryBuilder.h"
 #include "support/ScriptedUi.h"
 #include "app/Controller.h"
+#include "planning/WorkRecord.h"
 #include "platform/Defaults.h"
 #include "selection/Wanted.h"
 #include "ui/Drops.h"
@@ -71,11 +73,14 @@ struct World {
         QModelIndexList found = model->match(model->index(0, MusicListModel::NameColumn), Qt::DisplayRole, name, 1, Qt::MatchExactly | Qt::MatchRecursive);
         return found.isEmpty() ? QModelIndex() : found.first().siblingAtColumn(0);
     }
-    // "Name[x] (tracks: One[x] Two[ ])" per root row.
+    // "Name[x] Status Mode (One[x] Two[ ])" per root row; a file "name[x] DELETE", "*" when marked.
     QStringList rows() const {
         auto box = [&](const QModelIndex& i) {
             auto s = model->data(i, Qt::CheckStateRole).toInt();
-            return s == Qt::Checked ? QStringLiteral("[x]") : s == Qt::Unchecked ? QStringLiteral("[ ]") : QStringLiteral("[-]");
+            QString text = s == Qt::Checked ? QStringLiteral("[x]") : s == Qt::Unchecked ? QStringLiteral("[ ]") : QStringLiteral("[-]");
+            for (int c : {MusicListModel::StatusColumn, MusicListModel::ModeColumn, MusicListModel::RemoveColumn})
+                if (QString t = i.siblingAtColumn(c).data().toString(); !t.isEmpty() && t != u"REMOVE") text += u' ' + t;
+            return i.siblingAtColumn(MusicListModel::RemoveColumn).data(MusicListModel::RemoveRole).toBool() ? text + u'*' : text;
         };
         QStringList out;
         for (int r = 0; r < model->rowCount(); ++r) {
@@ -104,7 +109,7 @@ QByteArray payload(const char* playlists, const char* tracks) {
 }
 
 const QString kAlbumAll = QStringLiteral("Alpha[x] (One[x] Two[x] Three[x])");
-const QString kMix = QStringLiteral("Mix[x]");
+const QString kMix = QStringLiteral("Mix[x] As playlist");
 const QString kLoner = QStringLiteral("Loner[x]");
 
 const std::vector<Case> kCases = {
@@ -156,6 +161,42 @@ const std::vector<Case> kCases = {
          return QString();
      },
      {kAlbumAll}},
+    {"the mode pop-up lays a playlist out as albums, and nothing else",
+     [](World& w) -> QString {
+         w.model->setData(w.row(QStringLiteral("Mix")).siblingAtColumn(MusicListModel::ModeColumn), 1, Qt::EditRole);
+         return w.model->setData(w.row(QStringLiteral("Alpha")).siblingAtColumn(MusicListModel::ModeColumn), 1) ? QStringLiteral("an album took a mode") : QString();
+     },
+     {QStringLiteral("Mix[x] As albums"), kAlbumAll}},
+    {"work pending counts by destination on root rows, conversions first, the one in hand included, as the layout stands",
+     [](World& w) -> QString {
+         Layout mix = w.model->itemAt(w.row(QStringLiteral("Mix")))->layoutDictionary(), alpha = w.model->itemAt(w.row(QStringLiteral("Alpha")))->layoutDictionary();
+         const auto& [path, song] = alpha.entries().back();  // Three
+         w.c->setConvertingSong(WorkRecord::conversion(song, path), QString());
+         {
+             std::lock_guard lock(w.c->work().todoLock);
+             for (const auto& [to, s] : mix.entries()) w.c->work().toCopyList.append(WorkRecord::copy(s, QString(), to));
+             w.c->work().todoList.append(WorkRecord::conversion(alpha.entries()[0].second, alpha.entries()[0].first));
+             w.c->work().toCopyList.append(WorkRecord::copy(song, QString(), path));
+         }
+         QString before = w.rows().value(1);
+         w.model->toggleChecked(w.row(QStringLiteral("Three")));
+         QString after = w.rows().value(1);  // before any reload: the row's layout follows the tick
+         return before.startsWith(QStringLiteral("Alpha[x] Converting 2 songs")) && after.startsWith(QStringLiteral("Alpha[-] Converting 1 song")) ? QString() : before + u'/' + after;
+     },
+     {QStringLiteral("Mix[x] Copying 2 songs\u2026 As playlist"), QStringLiteral("Alpha[-] Converting 1 song\u2026 (One[x] Two[x] Three[ ])")}},
+    {"a file's DELETE asks: Cancel leaves it, Delete marks it",
+     [](World& w) -> QString {
+         w.model->aboutToReload();
+         w.c->wantedStuff().push_back(std::make_unique<SYWantedFile>(w.c->library(), w.dir.path() + QStringLiteral("/notes.txt")));
+         w.model->reloadData();
+         for (int answer : {1, 0}) {
+             w.ui.expect(QStringLiteral("Delete file?"), answer);
+             w.model->setData(w.row(QStringLiteral("notes.txt")).siblingAtColumn(MusicListModel::RemoveColumn), true, MusicListModel::RemoveRole);
+             if (answer && w.rows().value(2).endsWith(u'*')) return QStringLiteral("marked on Cancel");
+         }
+         return QString();
+     },
+     {kMix, kAlbumAll, QStringLiteral("notes.txt[x] DELETE*")}},
 };
 
 class MusicListModelTest : public ::testing::TestWithParam<Case> {};
@@ -177,6 +218,7 @@ TEST_P(MusicListModelTest, RowsAfterward) {
     EXPECT_EQ(!notice.isEmpty(), k.notice) << notice.toStdString();
     EXPECT_FALSE(w.model->noMusic());
     EXPECT_TRUE(testerFailures.isEmpty()) << testerFailures.join(u'\n').toStdString();
+    EXPECT_TRUE(w.ui.unexpected.isEmpty() && w.ui.script.empty()) << "questions asked: " << w.ui.shown.join(u',').toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, MusicListModelTest, ::testing::ValuesIn(kCases), [](const auto& info) { return "case" + std::to_string(info.index); });
