@@ -71,29 +71,16 @@ QString devicePath(const QVariantMap& block) {
 
 QString drivePath(const QVariantMap& block) { return property<QDBusObjectPath>(block, QStringLiteral("Drive")).path(); }
 
-}  // namespace
-
-QHash<QString, VolumeKind> udisksKinds() {
-    QHash<QString, VolumeKind> kinds;
-    std::optional<Objects> objects = managedObjects(QDBusConnection::systemBus());
-    if (!objects) return kinds;
-    for (const Interfaces& interfaces : std::as_const(*objects)) {
-        if (!interfaces.contains(kBlock)) continue;
-        const QVariantMap& block = interfaces[kBlock];
-        auto drive = objects->constFind(drivePath(block));
-        if (drive == objects->constEnd() || !drive->contains(kDrive)) continue;
-        const QVariantMap& d = (*drive)[kDrive];
-        DriveDescription description{d.value(QStringLiteral("Media")).toString(),
-                                     property<QStringList>(d, QStringLiteral("MediaCompatibility")),
-                                     d.value(QStringLiteral("ConnectionBus")).toString(),
-                                     d.value(QStringLiteral("Optical")).toBool()};
-        kinds.insert(devicePath(block), kindFromDrive(description).value_or(VolumeKind::RemovableDrive));
-    }
-    return kinds;
+// Runs `use` on the system bus, or on the bus at `address` (a private bus in tests).
+template <typename Use>
+void onBus(const QString& address, Use use) {
+    if (address.isEmpty()) return use(QDBusConnection::systemBus());
+    const QString name = QStringLiteral("brisle-udisks ") + address;
+    use(QDBusConnection::connectToBus(address, name));
+    QDBusConnection::disconnectFromBus(name);
 }
 
-void mountNewRemovableMedia() {
-    QDBusConnection bus = QDBusConnection::systemBus();
+void mountNewRemovableMediaOn(const QDBusConnection& bus) {
     std::optional<Objects> objects = managedObjects(bus);
     if (!objects) return;
     for (auto it = objects->constBegin(); it != objects->constEnd(); ++it) {
@@ -114,5 +101,33 @@ void mountNewRemovableMedia() {
         bus.call(call, QDBus::Block, kMountTimeoutMs);
     }
 }
+
+}  // namespace
+
+QHash<QString, VolumeKind> udisksKinds() { return udisksKinds(QString()); }
+
+QHash<QString, VolumeKind> udisksKinds(const QString& busAddress) {
+    QHash<QString, VolumeKind> kinds;
+    std::optional<Objects> objects;
+    onBus(busAddress, [&](const QDBusConnection& bus) { objects = managedObjects(bus); });
+    if (!objects) return kinds;
+    for (const Interfaces& interfaces : std::as_const(*objects)) {
+        if (!interfaces.contains(kBlock)) continue;
+        const QVariantMap& block = interfaces[kBlock];
+        auto drive = objects->constFind(drivePath(block));
+        if (drive == objects->constEnd() || !drive->contains(kDrive)) continue;
+        const QVariantMap& d = (*drive)[kDrive];
+        DriveDescription description{d.value(QStringLiteral("Media")).toString(),
+                                     property<QStringList>(d, QStringLiteral("MediaCompatibility")),
+                                     d.value(QStringLiteral("ConnectionBus")).toString(),
+                                     d.value(QStringLiteral("Optical")).toBool()};
+        kinds.insert(devicePath(block), kindFromDrive(description).value_or(VolumeKind::RemovableDrive));
+    }
+    return kinds;
+}
+
+void mountNewRemovableMedia() { mountNewRemovableMedia(QString()); }
+
+void mountNewRemovableMedia(const QString& busAddress) { onBus(busAddress, mountNewRemovableMediaOn); }
 
 }  // namespace Volumes

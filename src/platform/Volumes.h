@@ -104,12 +104,15 @@ std::optional<VolumeKind> kindFromDrive(const DriveDescription& drive);
 // memory card; a removable drive when its description tells no more); empty
 // where udisks2 does not run.
 QHash<QString, VolumeKind> udisksKinds();
+// The same with udisks2 sought on the bus at `busAddress` (a private bus in tests).
+QHash<QString, VolumeKind> udisksKinds(const QString& busAddress);
 
 // Asks udisks2, where it runs, to mount every removable medium that holds a
 // file system and is not mounted yet, as a desktop does when a card or
 // player is plugged in: the new volume then shows in the volumes folder.
 // Does nothing where udisks2 is absent; refusals are ignored.
 void mountNewRemovableMedia();
+void mountNewRemovableMedia(const QString& busAddress);
 
 struct VolumeSizes {
     std::uint64_t totalBytes = 0;
