@@ -129,7 +129,8 @@ const std::vector<Case> kCases = {
      [](World& w) -> QString { return w.drop(kDropMimeType, payload("<dict><key>All Items</key><true/><key>Playlist Persistent ID</key><string>NOPE</string></dict>", "<array/>")); },
      {kMix, kAlbumAll}},
     {"garbage under the drop type is refused whole",
-     [](World& w) -> QString { return w.drop(kDropMimeType, QByteArray("\x00\xff<plist><dict><key>Tracks", 30)); }, {kMix, kAlbumAll}, true},
+     [](World& w) -> QString { static const char garbage[] = "\x00\xff<plist><dict><key>Tracks";
+         return w.drop(kDropMimeType, QByteArray(garbage, sizeof garbage - 1)); }, {kMix, kAlbumAll}, true},
     {"a payload that is not a dictionary is refused",
      [](World& w) -> QString { return w.drop(kDropMimeType, "<plist><array><string>x</string></array></plist>"); }, {kMix, kAlbumAll}, true},
     {"files the library lacks are named, its songs added",
