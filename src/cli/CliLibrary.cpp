@@ -10,29 +10,37 @@ namespace cli {
 
 namespace {
 
-// The songs' copied sizes, looked up in load order on a thread of its own
-// while this one writes the rest of each song: a look at the disk per song
-// is a third of the command's time beyond loading, and songs are safe to
-// read from any thread. On a machine with a core to spare that third no
-// longer adds to the time; the work itself stays the same.
-class CopiedSizes {
+// What each song needs of the disk (its copied size, a look at its file)
+// and its cache name, worked out in load order on a thread of its own while
+// this one writes the rest of each song: together they are a third of the
+// command's time beyond loading, and songs are safe to read from any thread.
+// On a machine with a core to spare that third no longer adds to the time;
+// the work itself stays the same.
+class AheadOfWriting {
 public:
-    explicit CopiedSizes(const std::vector<std::unique_ptr<Song>>& songs)
-        : songs_(songs), sizes_(songs.size()), thread_([this] { run(); }) {}
-    ~CopiedSizes() { thread_.join(); }
+    explicit AheadOfWriting(const std::vector<std::unique_ptr<Song>>& songs)
+        : songs_(songs), sizes_(songs.size()), cachePaths_(songs.size()), thread_([this] { run(); }) {}
+    ~AheadOfWriting() { thread_.join(); }
 
-    // Waits for the thread to have looked song i up.
-    quint64 at(std::size_t i) {
-        for (std::size_t done = done_.load(std::memory_order_acquire); done <= i; done = done_.load(std::memory_order_acquire))
-            done_.wait(done, std::memory_order_acquire);
+    quint64 copiedSize(std::size_t i) {
+        waitFor(i);
         return sizes_[i];
+    }
+    const QString& cachePath(std::size_t i) {
+        waitFor(i);
+        return cachePaths_[i];
     }
 
 private:
+    void waitFor(std::size_t i) {
+        for (std::size_t done = done_.load(std::memory_order_acquire); done <= i; done = done_.load(std::memory_order_acquire))
+            done_.wait(done, std::memory_order_acquire);
+    }
     void run() {
         constexpr std::size_t kBatch = 256;  // songs between signs of progress
         for (std::size_t i = 0; i < songs_.size(); ++i) {
             sizes_[i] = songs_[i]->copiedSize();
+            cachePaths_[i] = songs_[i]->cachePath();
             if ((i + 1) % kBatch == 0 || i + 1 == songs_.size()) {
                 done_.store(i + 1, std::memory_order_release);
                 done_.notify_one();
@@ -41,7 +49,9 @@ private:
     }
 
     const std::vector<std::unique_ptr<Song>>& songs_;
-    std::vector<quint64> sizes_;  // written by the thread up to done_
+    // Written by the thread up to done_.
+    std::vector<quint64> sizes_;
+    std::vector<QString> cachePaths_;
     std::atomic<std::size_t> done_{0};
     std::thread thread_;
 };
@@ -83,7 +93,7 @@ int libraryCommand(const Options& o) {
     json.field("usable", counts.usable);
     json.key("songs");
     json.beginArray();
-    CopiedSizes sizes(lib.songs());
+    AheadOfWriting ahead(lib.songs());
     for (std::size_t i = 0; i < lib.songs().size(); ++i) {
         const Song* s = lib.songs()[i].get();
         json.beginObject();
@@ -99,9 +109,9 @@ int libraryCommand(const Options& o) {
         else json.value(kOtherSongs);
         json.field("index", s->index());
         json.field("needsConversion", s->needsConversion());
-        json.field("cachePath", s->cachePath());
+        json.field("cachePath", ahead.cachePath(i));
         json.field("albumPath", s->albumPath());
-        json.field("copiedSize", sizes.at(i));
+        json.field("copiedSize", ahead.copiedSize(i));
         json.endObject();
     }
     json.endArray();

@@ -50,6 +50,12 @@ qsizetype storedUnits(QStringView name, bool fat) {
 // The name decomposed and cut so that it takes at most `room` units, never
 // inside a surrogate pair or a UTF-8 sequence; unchanged when it fits.
 QString fitted(const QString& name, qsizetype room, bool fat) {
+    // Decomposing takes a while and nearly every name fits: a bound first,
+    // generous for any decomposition (a few characters at most per unit,
+    // each a few bytes in UTF-8).
+    qsizetype bound = 0;
+    for (QChar c : name) bound += c.unicode() < 0x80 ? 1 : c.unicode() < 0xC0 ? 2 : fat ? 6 : 18;
+    if (bound <= room) return name;
     if (storedUnits(name, fat) <= room) return name;
     const QString d = decomposed(name);
     qsizetype used = 0, end = 0;
