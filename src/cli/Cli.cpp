@@ -146,21 +146,21 @@ const Command* findCommand(const QString& name) {
     return nullptr;
 }
 
-QStringList namesOf(const OptionSpec& spec) { return QString::fromLatin1(spec.names).split(u','); }
+QStringList namesOf(const OptionSpec& opt) { return QString::fromLatin1(opt.names).split(u','); }
 
-bool offered(const OptionSpec& spec, const Command& c) { return spec.flag == 0 || (c.flags & spec.flag); }
+bool offered(const OptionSpec& opt, const Command& c) { return opt.flag == 0 || (c.flags & opt.flag); }
 
 QString usageOf(const Command& c) {
     QString text;
     for (const QString& line : QString::fromLatin1(c.usage).split(u'\n'))
         text += (text.isEmpty() ? QStringLiteral("usage: brisle ") : QStringLiteral("       brisle ")) + line + QStringLiteral(" [options]\n");
     text += QStringLiteral("\noptions:\n");
-    for (const OptionSpec& spec : kOptions) {
-        if (!offered(spec, c)) continue;
-        QStringList names = namesOf(spec);
+    for (const OptionSpec& opt : kOptions) {
+        if (!offered(opt, c)) continue;
+        QStringList names = namesOf(opt);
         QString left = names.size() > 1 ? QStringLiteral("-%1, --%2").arg(names[0], names[1]) : QStringLiteral("    --") + names[0];
-        if (spec.valueName) left += u' ' + QLatin1String(spec.valueName);
-        QStringList help = QString::fromLatin1(spec.help).split(u'\n');
+        if (opt.valueName) left += u' ' + QLatin1String(opt.valueName);
+        QStringList help = QString::fromLatin1(opt.help).split(u'\n');
         for (const QString& line : help) {
             text += QStringLiteral("  %1  %2\n").arg(left, -18).arg(line);
             left.clear();
@@ -191,9 +191,9 @@ QString parserError(const QCommandLineParser& parser) {
 
 std::optional<Options> parse(const Command& c, const QStringList& args) {
     QCommandLineParser parser;
-    for (const OptionSpec& spec : kOptions)
-        if (offered(spec, c))
-            parser.addOption(spec.valueName ? QCommandLineOption(namesOf(spec), QString(), QLatin1String(spec.valueName)) : QCommandLineOption(namesOf(spec)));
+    for (const OptionSpec& opt : kOptions)
+        if (offered(opt, c))
+            parser.addOption(opt.valueName ? QCommandLineOption(namesOf(opt), QString(), QLatin1String(opt.valueName)) : QCommandLineOption(namesOf(opt)));
     if (!parser.parse(QStringList{QStringLiteral("brisle")} + args)) {
         usageError(QLatin1String(c.name), parserError(parser));
         return std::nullopt;
