@@ -10,18 +10,10 @@
 
 import os, shutil, subprocess, sys, tempfile, time
 
-brisle, source, shots = sys.argv[1:4]
-missing = [t for t in ("fusefat", "fusermount", "mkfs.vfat", "import") if not shutil.which(t)]
-missing += [f for f in ("/usr/libexec/at-spi-bus-launcher", "/dev/fuse") if not os.path.exists(f)]
-if not os.environ.get("DISPLAY") or not os.environ.get("DBUS_SESSION_BUS_ADDRESS"):
-    missing.append("a display and a session bus (run under xvfb-run and dbus-run-session)")
-if missing:
-    sys.exit("preferences_e2e: missing " + ", ".join(missing))
+import gui_session
 
-import dogtail.config
-dogtail.config.config.checkForA11y = False  # it asks GNOME's settings, which are absent
-dogtail.config.config.searchCutoffCount = 20
-dogtail.config.config.actionDelay = dogtail.config.config.defaultDelay = 0.2
+brisle, source, shots = sys.argv[1:4]
+gui_session.require("preferences_e2e", ("fusefat", "fusermount", "mkfs.vfat", "import"))
 import dogtail.rawinput as raw
 import dogtail.tree
 

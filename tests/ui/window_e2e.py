@@ -13,6 +13,8 @@
 
 import os, shutil, subprocess, sys, tempfile, time
 
+import gui_session
+
 if sys.argv[1] == "--watch":
     # A second process reads the status lines all along: the copy of the
     # small demo songs is over while the test is busy clicking.
@@ -30,17 +32,7 @@ if sys.argv[1] == "--watch":
             time.sleep(0.005)
 
 brisle, source, shots = sys.argv[1:4]
-missing = [t for t in ("fusefat", "fusermount", "mkfs.vfat", "import", "ffmpeg") if not shutil.which(t)]
-missing += [f for f in ("/usr/libexec/at-spi-bus-launcher", "/dev/fuse") if not os.path.exists(f)]
-if not os.environ.get("DISPLAY") or not os.environ.get("DBUS_SESSION_BUS_ADDRESS"):
-    missing.append("a display and a session bus (run under xvfb-run and dbus-run-session)")
-if missing:
-    sys.exit("window_e2e: missing " + ", ".join(missing))
-
-import dogtail.config
-dogtail.config.config.checkForA11y = False  # it asks GNOME's settings, which are absent
-dogtail.config.config.searchCutoffCount = 20
-dogtail.config.config.actionDelay = dogtail.config.config.defaultDelay = 0.2
+gui_session.require("window_e2e", ("fusefat", "fusermount", "mkfs.vfat", "import", "ffmpeg"))
 import dogtail.rawinput as raw
 import dogtail.tree
 
