@@ -5,7 +5,7 @@
 #include "Cli.h"
 
 #include "CliSession.h"
-#include "SignalWatcher.h"
+#include "platform/SignalWatcher.h"
 #include "platform/Locations.h"
 
 #include <QCommandLineParser>

@@ -2,7 +2,7 @@
 
 #include "CliSession.h"
 
-#include "SignalWatcher.h"
+#include "platform/SignalWatcher.h"
 #include "library/PathUtils.h"
 #include "platform/Locations.h"
 #include "platform/Volumes.h"

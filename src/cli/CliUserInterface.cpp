@@ -1,6 +1,6 @@
 #include "CliUserInterface.h"
 
-#include "SignalWatcher.h"
+#include "platform/SignalWatcher.h"
 #include "app/Controller.h"
 
 #include <QRegularExpression>

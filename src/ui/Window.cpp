@@ -7,11 +7,13 @@
 #include "platform/Locations.h"
 
 #include "app/UpdateCheck.h"
+#include "platform/SignalWatcher.h"
 #include "platform/SingleInstance.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QIcon>
+#include <QTimer>
 
 #include <optional>
 
@@ -80,6 +82,16 @@ int runWindow(int& argc, char** argv) {
         window.showNormal();
         window.raise();
         window.activateWindow();
+    });
+    // Logging out, or a kill, asks the program to end: as Quit does, once the
+    // copier has finished the file it is writing.
+    SignalWatcher signals;
+    QTimer retry;
+    retry.setInterval(200);
+    QObject::connect(&retry, &QTimer::timeout, &window, &QWidget::close);
+    QObject::connect(&signals, &SignalWatcher::interrupted, &window, [&] {
+        window.close();
+        retry.start();
     });
     if (!controller.startUp()) return 1;
     window.started();
