@@ -291,7 +291,12 @@ std::expected<void, QString> Controller::claimPlayer() {
     if (playerLock_ && lockedPlayer_ != player) playerLock_.reset();
     if (!playerLock_) {
         QByteArray id = QCryptographicHash::hash(player.toUtf8(), QCryptographicHash::Sha1).toHex();
-        auto lock = takeLock(locks + QStringLiteral("player-") + QString::fromLatin1(id) + QStringLiteral(".lock"),
+        // The player's lock is the session's where there is one, so that two
+        // Brisles with caches of their own still never meet on one player.
+        QString playerLocks = locks;
+        if (QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR"); !runtime.isEmpty() && QFileInfo(runtime).isDir())
+            playerLocks = runtime + QStringLiteral("/brisle/");
+        auto lock = takeLock(playerLocks + QStringLiteral("player-") + QString::fromLatin1(id) + QStringLiteral(".lock"),
                              QStringLiteral("The player %1").arg(pathToPlayer()));
         if (!lock) return std::unexpected(lock.error());
         playerLock_ = std::move(*lock);

@@ -136,6 +136,8 @@ TEST(PlayerSafety, OneBrislePerPlayerReadersStillWorkAndADeadHoldersLockIsTakenO
     w.builder.addTrack({{"Album", "X"}});
     w.writeLibrary();
     ASSERT_TRUE(w.ok({S{"config", "set", "pathToPlayer", w.playerFolder()}, S{"select", "add-album", "X"}}));
+    ASSERT_TRUE(QDir().mkpath(w.dir.path() + QStringLiteral("/run")));
+    w.env.insert(QStringLiteral("XDG_RUNTIME_DIR"), w.dir.path() + QStringLiteral("/run"));
     QProcess watch;
     watch.setProcessEnvironment(w.env);
     watch.start(QStringLiteral(BRISLE_BINARY), {QStringLiteral("sync"), QStringLiteral("--watch"), QStringLiteral("--library"), w.library()});
@@ -146,6 +148,10 @@ TEST(PlayerSafety, OneBrislePerPlayerReadersStillWorkAndADeadHoldersLockIsTakenO
         EXPECT_TRUE(second.err.contains(QStringLiteral("in use by another Brisle (process %1)").arg(watch.processId()))) << second.err.toStdString();
     }
     EXPECT_EQ(w.run(S{"plan", "--json"}).exitCode, 0) << "reading needs no lock";
+    const QString cache = w.env.value(QStringLiteral("XDG_CACHE_HOME"));
+    w.env.insert(QStringLiteral("XDG_CACHE_HOME"), cache + QStringLiteral("-other"));
+    EXPECT_EQ(w.run(S{"sync"}).exitCode, 1) << "a cache of its own does not get past the player's lock";
+    w.env.insert(QStringLiteral("XDG_CACHE_HOME"), cache);
     watch.kill();
     watch.waitForFinished();
     EXPECT_EQ(w.run(S{"sync"}).exitCode, 0) << "a lock whose holder died is stale";
