@@ -357,7 +357,7 @@ quint64 Song::copiedSize() const {
         size = fsys::sizeNoFollow(copyFromPath());
     if (size) return *size;
     // An estimate for an MP3 at the conversion rate.
-    auto product = std::int64_t(std::int32_t(integer("Total Time"))) * std::int64_t(std::int32_t(context_.defaults().integer("convertToBitrate")));
+    auto product = std::int64_t(std::int32_t(dict_[keys_->totalTime].asInteger())) * std::int64_t(std::int32_t(context_.settings().convertToBitrate));
     auto estimate = std::int32_t(product * 1024 / 8000);
     return quint64(std::int64_t(estimate));
 }
